@@ -1,0 +1,16 @@
+/// Paths inside the library use the backslash as separator. The operating-system
+/// layer turns them into the host's form at the system-call boundary, through this
+/// one function; every file-system call of the layer goes through it.
+#pragma once
+
+#include <string>
+
+namespace Brolix {
+namespace platform {
+
+/// The host form of a library path. On Linux every backslash becomes a slash, so a
+/// literal backslash cannot be part of a Linux file name.
+std::string toNativePath(const std::string& path);
+
+}  // namespace platform
+}  // namespace Brolix
