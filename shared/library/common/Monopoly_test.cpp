@@ -1,0 +1,234 @@
+#include "Monopoly.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace Brolix;
+
+namespace {
+
+// A name no other test run on this machine uses at the same time.
+std::string uniqueName(const char* what) {
+    return "BrolixTest/" + std::to_string(::getpid()) + "\\" + what;
+}
+
+// A child process that takes a named guard, reports whether it got it, and then
+// waits for one command byte: 'r' relaxes and reports again, anything else (or
+// the pipe closing) ends the child without relaxing.
+class GuardHolder {
+public:
+    explicit GuardHolder(const std::string& name) {
+        int toChild[2], toParent[2];
+        if (::pipe(toChild) != 0 || ::pipe(toParent) != 0) ADD_FAILURE() << "pipe";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(toChild[1]);
+            ::close(toParent[0]);
+            Monopoly guard(name);
+            char got = guard.enforce() ? '1' : '0';
+            if (::write(toParent[1], &got, 1) != 1) ::_exit(2);
+            char command = 0;
+            if (::read(toChild[0], &command, 1) == 1 && command == 'r') {
+                got = guard.relax() ? '1' : '0';
+                if (::write(toParent[1], &got, 1) != 1) ::_exit(2);
+                if (::read(toChild[0], &command, 1) < 0) ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        ::close(toChild[0]);
+        ::close(toParent[1]);
+        m_command = toChild[1];
+        m_reply = toParent[0];
+    }
+    ~GuardHolder() {
+        ::close(m_command);
+        ::close(m_reply);
+        if (m_pid > 0) ::waitpid(m_pid, nullptr, 0);
+    }
+    char reply() {
+        char c = 0;
+        return ::read(m_reply, &c, 1) == 1 ? c : 0;
+    }
+    void send(char c) { ASSERT_EQ(::write(m_command, &c, 1), 1); }
+    void kill() {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_command = -1;
+    int m_reply = -1;
+};
+
+TEST(MonopolyTest, NamedGuardStoresNameWithUnderscores) {
+    const struct {
+        const char* given;
+        const char* stored;
+    } cases[] = {
+        {"C:\\Logs/a.log", "C:_Logs_a.log"},
+        {"Brolix_MailSlot", "Brolix_MailSlot"},
+        {"\\\\server\\share\\", "__server_share_"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        Monopoly guard(c.given);
+        EXPECT_EQ(guard.name(), c.stored) << c.given;
+        EXPECT_TRUE(guard.isNamed());
+    }
+}
+
+TEST(MonopolyTest, NamedGuardsOfOneNameExcludeEachOtherInOneProcess) {
+    const std::string name = uniqueName("same");
+    Monopoly first(name), second(name), other(name + "-other");
+    EXPECT_TRUE(first.enforce());
+    EXPECT_TRUE(first.enforce()) << "a second enforce by the holder succeeds";
+    EXPECT_FALSE(second.enforce());
+    EXPECT_FALSE(second.isHeld());
+    EXPECT_TRUE(other.enforce()) << "another name is another guard";
+    EXPECT_TRUE(first.relax()) << "one relax frees it, whatever the enforce count";
+    EXPECT_FALSE(first.isHeld());
+    EXPECT_TRUE(second.enforce());
+    EXPECT_FALSE(first.enforce());
+    EXPECT_TRUE(second.relax());
+    EXPECT_TRUE(first.enforce());
+}
+
+TEST(MonopolyTest, NamedGuardWithoutNameIsNeverTaken) {
+    Monopoly guard("");
+    EXPECT_FALSE(guard.enforce());
+    EXPECT_FALSE(guard.isHeld());
+}
+
+TEST(MonopolyTest, RelaxWhenNotHeldChangesNothing) {
+    Monopoly named(uniqueName("idle")), unnamed;
+    EXPECT_TRUE(named.relax());
+    EXPECT_TRUE(unnamed.relax());
+    EXPECT_FALSE(named.isHeld());
+    EXPECT_FALSE(unnamed.isHeld());
+    EXPECT_TRUE(named.enforce());
+    EXPECT_TRUE(unnamed.enforce());
+    EXPECT_TRUE(unnamed.relax());
+    EXPECT_TRUE(named.relax());
+}
+
+TEST(MonopolyTest, SetNameIsRefusedWhileHeld) {
+    const std::string name = uniqueName("rename");
+    Monopoly guard(name);
+    ASSERT_TRUE(guard.enforce());
+    EXPECT_FALSE(guard.setName(name + "-new"));
+    EXPECT_EQ(guard.name(), Monopoly(name).name());
+    EXPECT_TRUE(guard.relax());
+
+    // After renaming, the guard takes the new lock and leaves the old one free.
+    EXPECT_TRUE(guard.setName(name + "-new"));
+    ASSERT_TRUE(guard.enforce());
+    Monopoly old(name), renamed(name + "-new");
+    EXPECT_TRUE(old.enforce());
+    EXPECT_FALSE(renamed.enforce());
+}
+
+TEST(MonopolyTest, NamedGuardExcludesOtherProcessesUntilRelaxed) {
+    const std::string name = uniqueName("process");
+    GuardHolder holder(name);
+    ASSERT_EQ(holder.reply(), '1');
+    Monopoly mine(name);
+    EXPECT_FALSE(mine.enforce());
+    holder.send('r');
+    ASSERT_EQ(holder.reply(), '1');
+    EXPECT_TRUE(mine.enforce());
+
+    // And the other way round: while this process holds it, a child cannot take it.
+    GuardHolder second(name);
+    EXPECT_EQ(second.reply(), '0');
+}
+
+TEST(MonopolyTest, HolderThatDiesReleasesNamedGuard) {
+    const std::string name = uniqueName("dies");
+    GuardHolder holder(name);
+    ASSERT_EQ(holder.reply(), '1');
+    Monopoly mine(name);
+    EXPECT_FALSE(mine.enforce());
+    holder.kill();
+    EXPECT_TRUE(mine.enforce());
+}
+
+TEST(MonopolyTest, GuardTakenBeforeForkIsNotSharedWithChild) {
+    // A guard object used before a fork must not hand the parent's lock to the child.
+    const std::string name = uniqueName("fork");
+    Monopoly guard(name);
+    ASSERT_TRUE(guard.enforce());
+    ASSERT_TRUE(guard.relax());
+    Monopoly holderInParent(name);
+    ASSERT_TRUE(holderInParent.enforce());
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(guard.enforce() ? 1 : 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child took a guard the parent holds";
+    EXPECT_TRUE(holderInParent.isHeld());
+    EXPECT_FALSE(guard.enforce());
+}
+
+TEST(MonopolyTest, UnnamedGuardIsRecursivePerThread) {
+    Monopoly guard;
+    EXPECT_FALSE(guard.isNamed());
+    ASSERT_TRUE(guard.enforce());
+    ASSERT_TRUE(guard.enforce());
+    std::atomic<bool> otherIn(false);
+    std::thread other([&] {
+        EXPECT_FALSE(guard.relax()) << "only the holder can relax";
+        guard.enforce();
+        otherIn = true;
+        guard.relax();
+    });
+    EXPECT_TRUE(guard.relax());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(otherIn) << "one relax of two let another thread in";
+    EXPECT_TRUE(guard.isHeld());
+    EXPECT_TRUE(guard.relax());
+    other.join();
+    EXPECT_TRUE(otherIn);
+    EXPECT_FALSE(guard.isHeld());
+}
+
+TEST(MonopolyTest, UnnamedGuardSerialisesThreads) {
+    // Many hand-overs between threads: every increment inside the guard must count,
+    // and no hand-over may leave the guard looking free while a thread is inside.
+    Monopoly guard;
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                guard.enforce();
+                guard.enforce();
+                ++counter;
+                guard.relax();
+                guard.relax();
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter, 4 * 20000);
+    EXPECT_FALSE(guard.isHeld());
+}
+
+TEST(MonopolyTest, UnnamedGuardDestroyedWhileHeldByItsThread) {
+    auto guard = std::make_unique<Monopoly>();
+    guard->enforce();
+    guard->enforce();
+    guard.reset();  // must not destroy a held lock (the sanitizer build checks)
+}
+
+}  // namespace
