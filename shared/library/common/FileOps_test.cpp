@@ -1,0 +1,218 @@
+#include "FileOps.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "TestDirectory.h"
+
+using namespace Brolix;
+using Brolix::test::exists;
+using Brolix::test::readAll;
+using Brolix::test::TestDirectory;
+using Brolix::test::writeAll;
+
+namespace {
+
+/// Counts the retry pauses instead of sleeping, for the life of the object.
+class CountingSleeper {
+public:
+    CountingSleeper() {
+        m_previous = setRetrySleeper([this](uint32_t ms) { pauses.push_back(ms); });
+    }
+    ~CountingSleeper() { setRetrySleeper(m_previous); }
+    std::vector<uint32_t> pauses;
+
+private:
+    RetrySleeper m_previous;
+};
+
+/// Library form of a path inside the test directory: backslash separators.
+std::string libraryPath(const std::string& native) {
+    std::string path(native);
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+
+TEST(FileOpsTest, GetFileInfoDescribesFilesAndDirectories) {
+    TestDirectory dir;
+    const std::string file = dir.file("info.txt");
+    writeAll(file, "12345");
+
+    FileInfo info;
+    ASSERT_TRUE(getFileInfo(libraryPath(file), info));
+    EXPECT_TRUE(info.exists);
+    EXPECT_EQ(info.fullPath, file);
+    EXPECT_EQ(info.size, 5u);
+    EXPECT_EQ(info.sizeHigh, 0u);
+    EXPECT_EQ(info.attributes, ATTRIBUTE_NORMAL);
+    EXPECT_GE(info.modified.year, 2020);
+    EXPECT_EQ(info.modified.local, 0);
+    EXPECT_GE(info.created.year, 2020);
+
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    ASSERT_TRUE(getFileInfo(file, info));
+    EXPECT_EQ(info.attributes & ATTRIBUTE_READONLY, ATTRIBUTE_READONLY);
+
+    ASSERT_TRUE(getFileInfo(dir.path(), info));
+    EXPECT_EQ(info.attributes & ATTRIBUTE_DIRECTORY, ATTRIBUTE_DIRECTORY);
+
+    // A wildcard in the last part describes the first match.
+    ASSERT_TRUE(getFileInfo(dir.path() + "/*.txt", info));
+    EXPECT_EQ(info.size, 5u);
+
+    info.attributes = 0xFFFF;
+    EXPECT_FALSE(getFileInfo(dir.file("missing"), info));
+    EXPECT_FALSE(info.exists);
+    EXPECT_EQ(info.attributes, 0);
+}
+
+TEST(FileOpsTest, RelativePathsGetAnAbsoluteFullPath) {
+    FileInfo info;
+    ASSERT_TRUE(getFileInfo(".", info));
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(info.fullPath, std::string(cwd));
+}
+
+TEST(FileOpsTest, SizesOfFourGibibytesAndMore) {
+    TestDirectory dir;
+    const std::string file = dir.file("huge");
+    const uint64_t size = (5ULL << 30) + 7;  // sparse: takes no space
+    writeAll(file, "");
+    ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(size)), 0);
+    FileInfo info;
+    ASSERT_TRUE(getFileInfo(file, info));
+    EXPECT_EQ(info.size, size);
+    EXPECT_EQ(info.sizeHigh, 1u);
+    EXPECT_EQ(getFileSize(file), size);
+    EXPECT_EQ(getFileSize(dir.file("missing")), 0u);
+}
+
+TEST(FileOpsTest, FileExists) {
+    TestDirectory dir;
+    writeAll(dir.file("f"), "x");
+    ASSERT_EQ(::mkdir(dir.file("vol:").c_str(), 0755), 0);
+    writeAll(dir.file("plain:"), "x");
+    const struct {
+        std::string path;
+        bool expected;
+    } cases[] = {
+        {"", false},
+        {dir.path(), true},
+        {libraryPath(dir.path()) + "\\", true},
+        {dir.path() + "/", true},
+        {dir.file("f"), true},
+        {libraryPath(dir.file("f")) + "\\", true},
+        {dir.file("missing"), false},
+        {"\\", true},
+        // A drive form is a volume question: only a directory of that name counts.
+        {dir.file("vol:"), true},
+        {dir.file("vol:") + "\\", true},
+        {dir.file("plain:"), false},
+        {"Q:", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fileExists(c.path), c.expected) << "path: " << c.path;
+    }
+}
+
+TEST(FileOpsTest, RemoveFile) {
+    TestDirectory dir;
+    const std::string file = dir.file("ro");
+    writeAll(file, "keep");
+    ASSERT_TRUE(setAttributes(file, ATTRIBUTE_READONLY));
+    FileInfo info;
+    ASSERT_TRUE(getFileInfo(file, info));
+    EXPECT_TRUE(info.attributes & ATTRIBUTE_READONLY);
+
+    EXPECT_FALSE(removeFile(file, false));
+    EXPECT_TRUE(exists(file));
+    EXPECT_TRUE(removeFile(file, true));
+    EXPECT_FALSE(exists(file));
+    EXPECT_FALSE(removeFile(file, true));
+    EXPECT_FALSE(removeFile(file, false));
+
+    writeAll(file, "x");
+    EXPECT_TRUE(removeFile(file, false));
+    EXPECT_FALSE(exists(file));
+
+    // Normal makes a read-only file writable again.
+    writeAll(file, "x");
+    ASSERT_TRUE(setAttributes(file, ATTRIBUTE_READONLY));
+    ASSERT_TRUE(setAttributes(file, ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(getFileInfo(file, info));
+    EXPECT_FALSE(info.attributes & ATTRIBUTE_READONLY);
+    EXPECT_FALSE(setAttributes(dir.file("missing"), ATTRIBUTE_NORMAL));
+}
+
+TEST(FileOpsTest, MoveRetriesAndReplaces) {
+    TestDirectory dir;
+    const std::string source = dir.file("src");
+    const std::string target = dir.file("dst");
+    writeAll(source, "new");
+    writeAll(target, "old");
+
+    {
+        CountingSleeper sleeper;
+        EXPECT_FALSE(moveFile(source, target, false));
+        EXPECT_EQ(sleeper.pauses, std::vector<uint32_t>(5, 2000));
+        EXPECT_EQ(lastMoveError(), static_cast<uint32_t>(EEXIST));
+        EXPECT_EQ(readAll(target), "old");
+        EXPECT_EQ(readAll(source), "new");
+    }
+    {
+        CountingSleeper sleeper;
+        EXPECT_TRUE(moveFile(libraryPath(source), libraryPath(target), true));
+        EXPECT_TRUE(sleeper.pauses.empty());
+        EXPECT_EQ(lastMoveError(), 0u);
+        EXPECT_EQ(readAll(target), "new");
+        EXPECT_FALSE(exists(source));
+    }
+    {
+        CountingSleeper sleeper;
+        EXPECT_TRUE(moveFile(target, source, false));
+        EXPECT_EQ(readAll(source), "new");
+        EXPECT_FALSE(moveFile(dir.file("missing"), target, true));
+        EXPECT_EQ(sleeper.pauses.size(), 5u);
+        EXPECT_EQ(lastMoveError(), static_cast<uint32_t>(ENOENT));
+    }
+}
+
+TEST(FileOpsTest, CopyFile) {
+    TestDirectory dir;
+    const std::string source = dir.file("a");
+    const std::string target = dir.file("b");
+    writeAll(source, "alpha");
+    writeAll(target, "beta");
+    EXPECT_FALSE(copyFile(source, target, false));
+    EXPECT_EQ(readAll(target), "beta");
+    EXPECT_TRUE(copyFile(source, target, true));
+    EXPECT_EQ(readAll(target), "alpha");
+    EXPECT_TRUE(copyFile(source, dir.file("c"), false));
+    EXPECT_EQ(readAll(dir.file("c")), "alpha");
+    EXPECT_FALSE(copyFile(dir.file("missing"), dir.file("d"), true));
+    EXPECT_FALSE(exists(dir.file("d")));
+}
+
+TEST(FileOpsTest, WriteAndAppendWholeTexts) {
+    TestDirectory dir;
+    const std::string file = dir.file("log");
+    EXPECT_TRUE(appendFile(file, "first\r\n"));
+    EXPECT_EQ(readAll(file), "first\r\n");
+    EXPECT_TRUE(appendFile(file, "second\r\n"));
+    EXPECT_EQ(readAll(file), "first\r\nsecond\r\n");
+    EXPECT_TRUE(writeFile(file, "only"));
+    EXPECT_EQ(readAll(file), "only");
+    EXPECT_TRUE(writeFile(file, ""));
+    EXPECT_EQ(readAll(file), "");
+    EXPECT_FALSE(writeFile(dir.file("no/such/dir"), "x"));
+    EXPECT_FALSE(appendFile(dir.file("no/such/dir"), "x"));
+}
+
+}  // namespace

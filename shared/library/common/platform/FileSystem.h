@@ -1,0 +1,91 @@
+/// Whole-file services of the operating system on library paths: looking a
+/// path up, attributes, copying, moving and deleting. Each call reports failure
+/// by its result; the system's error code of the last failure in the calling
+/// thread is available from lastError. Retries and result policy belong to the
+/// callers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Brolix {
+namespace platform {
+
+/// Attribute bits as the library knows them; the layer translates the system's
+/// own attributes to and from these.
+enum FileAttribute : uint16_t {
+    ATTR_ARCHIVE = 0x0001,
+    ATTR_COMPRESSED = 0x0002,
+    ATTR_DIRECTORY = 0x0004,
+    ATTR_ENCRYPTED = 0x0008,
+    ATTR_HIDDEN = 0x0010,
+    ATTR_OFFLINE = 0x0020,
+    ATTR_READONLY = 0x0040,
+    ATTR_SYSTEM = 0x0080,
+    ATTR_TEMPORARY = 0x0100,
+    ATTR_NORMAL = 0x0200,
+    ATTR_SPARSE = 0x1000,
+};
+
+/// A point in time broken down in UTC, as a directory entry's times convert.
+struct SystemTime {
+    int32_t year = 0;
+    int32_t month = 0;
+    int32_t day = 0;
+    int32_t hour = 0;
+    int32_t minute = 0;
+    int32_t second = 0;
+};
+
+/// What a directory entry says about a file or directory.
+struct FileStatus {
+    uint64_t size = 0;
+    uint16_t attributes = 0;
+    /// Seconds since 1970-01-01 00:00:00 UTC (64-bit: no 2038 limit here).
+    int64_t created = 0;
+    int64_t accessed = 0;
+    int64_t modified = 0;
+};
+
+/// Describes the first entry that `path` names; the last part of the path may
+/// hold the wildcards "*" and "?". False when nothing matches.
+bool findFirstFile(const std::string& path, FileStatus& status);
+
+/// The absolute form of `path`, made lexically (no link is followed, the file
+/// need not exist): the current directory put in front of a relative path, "."
+/// and ".." parts resolved. "" when the current directory is unknown.
+std::string fullPathName(const std::string& path);
+
+/// Converts seconds since 1970 into UTC fields; false when the system cannot.
+bool toSystemTime(int64_t seconds, SystemTime& time);
+
+/// Drive types as the library knows them: 0 unknown, 1 no such root directory,
+/// 2 and above a usable volume.
+enum DriveType : uint32_t { DRIVE_TYPE_UNKNOWN = 0, DRIVE_TYPE_NO_ROOT = 1, DRIVE_TYPE_FIXED = 3 };
+/// The type of the volume named by a drive text such as "C:".
+uint32_t driveType(const std::string& drive);
+
+/// Applies the settable attribute bits (archive, hidden, offline, read-only,
+/// system, temporary, normal) as far as the system keeps them.
+bool setFileAttributes(const std::string& path, uint16_t attributes);
+
+/// Copies a file; with failIfExists an existing destination is left alone and
+/// the call fails.
+bool copyFile(const std::string& source, const std::string& destination, bool failIfExists);
+
+/// Moves a file or directory; fails when the destination exists. Works across
+/// file systems for files.
+bool moveFile(const std::string& source, const std::string& destination);
+
+/// Moves a file, replacing an existing destination; across file systems by
+/// copying and deleting. The data is on disk when it returns true.
+bool moveFileReplace(const std::string& source, const std::string& destination);
+
+/// Deletes a file (not a directory).
+bool deleteFile(const std::string& path);
+
+/// The system error code of the calling thread's last failed call of this layer.
+uint32_t lastError();
+
+}  // namespace platform
+}  // namespace Brolix
