@@ -1,0 +1,7 @@
+#include "IPC.h"
+
+namespace Brolix {
+
+IPC::~IPC() = default;
+
+}  // namespace Brolix

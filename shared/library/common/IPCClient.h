@@ -1,0 +1,49 @@
+/// IPCClient is the sending end a program uses to reach a service process by the
+/// name of the service's mail slot. It frames a request of up to four texts into
+/// one datagram and sends it over a MailSlot that it opens on first use.
+///
+/// A send that fails (no service listening, a full or vanished slot) is a false
+/// result, never an exception, so an absent service does not disturb the caller;
+/// the next send opens the slot again. Only a failure to set the channel up is
+/// thrown. Nothing is ever read back.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace Brolix {
+
+class IPC;
+
+class IPCClient {
+public:
+    /// The separator that ends every field of a request.
+    static const char ESCAPE = 27;
+
+    explicit IPCClient(const std::string& endpoint);
+    virtual ~IPCClient();
+    IPCClient(const IPCClient&) = delete;
+    IPCClient& operator=(const IPCClient&) = delete;
+
+    /// Sends `text` as one datagram: true when it was written, false when not.
+    /// Throws IPCException when the channel cannot be made.
+    bool sendText(const std::string& text);
+    /// Sends "Brolix", then the request name, the second and the third text, and
+    /// the fourth text only when it is not empty, each field ended by ESCAPE.
+    bool sendRequest(const std::string& request, const std::string& second, const std::string& third,
+                     const std::string& fourth);
+
+    /// The datagram text sendRequest sends.
+    static std::string frameRequest(const std::string& request, const std::string& second,
+                                    const std::string& third, const std::string& fourth);
+
+    const std::string& endpoint() const { return m_endpoint; }
+    /// Whether the channel has been made (by the first send).
+    bool hasChannel() const { return m_channel != nullptr; }
+
+private:
+    std::unique_ptr<IPC> m_channel;
+    std::string m_endpoint;
+};
+
+}  // namespace Brolix
