@@ -142,7 +142,9 @@ TimeZoneDef deriveRules() {
             r.endMonth = previous.tm_mon + 1;
             r.endWeek = weekOfChange(previous.tm_mday);
             r.endWeekday = mondayBased(previous.tm_wday);
-        } else if (p + 1 >= n && (d > 17 || d < 6)) {
+        } else if (n == p + 1 || (p == 23 && n == 0)) {
+            // The hour advanced normally. Anything else is a jump forward, also
+            // one across midnight (23 to 1 where the clock changes at 24:00).
             previous = current;
             continue;
         } else {
