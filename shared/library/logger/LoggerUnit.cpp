@@ -69,7 +69,8 @@ std::string severityName(int32_t severity) {
 }
 
 LoggerUnit::LoggerUnit(SmartPointer<LoggerCentre> centre, int32_t module)
-    : m_module(module), m_centre(centre.get()) {
+    // A holder whose centre was destroyed through another holder counts as empty.
+    : m_module(module), m_centre(centre.isNull() ? nullptr : centre.get()) {
     logOwnLine("LoggerUnit: Created logger for the %s module.");
 }
 

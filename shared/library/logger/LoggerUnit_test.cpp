@@ -177,7 +177,13 @@ TEST_F(LoggerUnitTest, AnswersFalseWithoutCentreOrMessenger) {
     SmartPointer<LoggerCentre> noMessenger(new LoggerCentre(9, SmartPointer<LogMessenger>()));
     LoggerUnit withoutCentre(SmartPointer<LoggerCentre>(), ARDWEN_MODULE);
     LoggerUnit withoutMessenger(noMessenger, ARDWEN_MODULE);
-    for (LoggerUnit* unit : {&withoutCentre, &withoutMessenger}) {
+    // A holder whose centre another holder has destroyed.
+    SmartPointer<LoggerCentre> doomed(new LoggerCentre(9, messenger));
+    SmartPointer<LoggerCentre> survivor(doomed);
+    doomed.destroy();
+    LoggerUnit withDestroyedCentre(survivor, ARDWEN_MODULE);
+    EXPECT_TRUE(texts.empty());
+    for (LoggerUnit* unit : {&withoutCentre, &withoutMessenger, &withDestroyedCentre}) {
         EXPECT_FALSE(unit->debug(1, "x"));
         EXPECT_FALSE(unit->debug(1, std::string("x")));
         EXPECT_FALSE(unit->debug(1, "%s", ParamStream()));
