@@ -72,5 +72,8 @@ RegistryStatus registryEnumValue(RegistryKey key, uint32_t index, std::string& n
 /// Closes a key; a null key is ignored.
 void registryCloseKey(RegistryKey key);
 
+/// Where the store is, for messages to a user (on Linux the store file's path).
+std::string registryLocation();
+
 }  // namespace platform
 }  // namespace Brolix

@@ -710,5 +710,7 @@ RegistryStatus registryEnumValue(RegistryKey key, uint32_t index, std::string& n
 
 void registryCloseKey(RegistryKey key) { delete key; }
 
+std::string registryLocation() { return storePath(); }
+
 }  // namespace platform
 }  // namespace Brolix

@@ -1,0 +1,10 @@
+#include <iostream>
+
+#include "ResourceTool.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const int rc = Brolix::runResourceTool(args, std::cout, std::cerr);
+    std::cout.flush();
+    return std::cout.fail() && rc == Brolix::TOOL_OK ? Brolix::TOOL_FAILED : rc;
+}
