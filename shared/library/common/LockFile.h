@@ -1,0 +1,77 @@
+/// LockFile marks a file as being updated by one writer. The mark is a small
+/// text file beside the target, the target's path followed by ".lock", of four
+/// lines each ended by a line feed:
+///
+///   1  the time the lock was taken, UTC basic form ("20100506T123000Z")
+///   2  the time until which the lock is valid, same form
+///   3  the holder's identity
+///   4  "original" when the holder keeps the target itself open, else "missing"
+///
+/// A writer that finds a valid foreign lock stays away; a lock whose validity
+/// has run out may be broken by anyone; a holder always removes its own lock.
+/// Taking the lock is not atomic: two writers that both find no lock file can
+/// both write one, and the later file wins. The protocol relies on durations and
+/// on writers checking first.
+///
+/// Holding the target open creates it when it is missing and never changes its
+/// content: during a safe update the target keeps its earlier content until the
+/// update is committed.
+#pragma once
+
+#include <string>
+
+#include "BasicFile.h"
+#include "DateTime.h"
+#include "TimeSpan.h"
+
+namespace Brolix {
+
+class LockFile {
+public:
+    /// Builds this object's identity, notes whether the target exists and reads
+    /// an existing lock file. A time in the lock file that cannot be parsed
+    /// throws TimeException (TM_INPUT).
+    explicit LockFile(const std::string& path);
+    LockFile(const LockFile&) = delete;
+    LockFile& operator=(const LockFile&) = delete;
+    /// Closes the streams; the lock file itself stays.
+    virtual ~LockFile();
+
+    /// A lock file exists: found at construction or written by lock().
+    bool isPresent() const { return m_present; }
+    /// The target existed when this object was made.
+    bool targetExisted() const { return m_targetExisted; }
+
+    /// Takes the lock from now for `duration`.
+    bool lockFor(const TimeSpan& duration, bool holdTarget);
+    /// Takes the lock with the times already set; false while a lock file is
+    /// present (break a stale one with unlock first) or when the lock file or
+    /// the target cannot be written.
+    bool lock(bool holdTarget);
+    /// True when no lock is present afterwards: this object's own lock is
+    /// removed at any time, a foreign one only after its expiry.
+    bool unlock();
+
+    const std::string& ownerId() const { return m_ownerId; }
+    const std::string& myId() const { return m_myId; }
+    const DateTime& lockTime() const { return m_lockTime; }
+    const DateTime& expiry() const { return m_expiry; }
+    bool holdsTarget() const { return m_holdTarget; }
+    std::string lockPath() const { return m_path + ".lock"; }
+
+private:
+    void readExisting();
+
+    BasicFile m_targetStream;
+    BasicFile m_lockStream;
+    std::string m_path;
+    DateTime m_lockTime;
+    DateTime m_expiry;
+    std::string m_ownerId;
+    std::string m_myId;
+    bool m_present;
+    bool m_targetExisted;
+    bool m_holdTarget;
+};
+
+}  // namespace Brolix
