@@ -1,6 +1,5 @@
 #include "LockFile.h"
 
-#include <mutex>
 #include <random>
 
 #include "FileOps.h"
@@ -13,16 +12,14 @@ namespace {
 constexpr int ID_RANDOM_CHARACTERS = 10;
 
 /// The identity of a new lock object: the UTC time of day in compact form and
-/// ten random characters from 32 to 125. The generator is seeded from the
-/// system's entropy once per process, so that objects made in the same second,
-/// in one process or in several, do not share an identity.
+/// ten random characters from 32 to 125. The characters come from the system's
+/// entropy source, so that objects made in the same second (in one process, in
+/// several, or in a forked copy of this one) do not share an identity.
 std::string makeIdentity(const DateTime& now) {
-    static std::mutex mutex;
-    static std::mt19937 generator{std::random_device{}()};
     std::string id = timeText(now.timeOfDay(), true);
-    std::lock_guard<std::mutex> guard(mutex);
+    std::random_device random;
     for (int i = 0; i < ID_RANDOM_CHARACTERS; ++i) {
-        id.push_back(static_cast<char>(generator() % 94 + 32));
+        id.push_back(static_cast<char>(random() % 94 + 32));
     }
     return id;
 }

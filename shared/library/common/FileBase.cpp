@@ -1,0 +1,64 @@
+#include "FileBase.h"
+
+#include <atomic>
+#include <new>
+
+#include "FileException.h"
+#include "FileOps.h"
+#include "FileUtils.h"
+
+namespace Brolix {
+
+namespace {
+
+std::atomic<int32_t> g_defaultLockSeconds{0};
+
+}  // namespace
+
+FileBase::FileBase(const std::string& path, int32_t kind)
+    : m_name(path),
+      m_tmpMode(false),
+      m_access(0),
+      m_kind(kind),
+      m_position(0),
+      m_eof(false),
+      m_closed(true),
+      m_lockTimeout(LOCK_SECONDS) {
+    const int32_t seconds = g_defaultLockSeconds;
+    if (seconds != 0) m_lockTimeout = TimeSpan(seconds);
+}
+
+FileBase::~FileBase() = default;
+
+int64_t FileBase::tell() { return m_position; }
+
+bool FileBase::isEOF() { return m_eof; }
+
+std::string FileBase::getShortName() const { return getFileName(m_name); }
+
+uint64_t FileBase::getSize() const { return getFileSize(m_name); }
+
+void FileBase::setDefaultLockTimeout(const TimeSpan& span) { g_defaultLockSeconds = span.value(); }
+
+void FileBase::makeLock() {
+    m_lock.reset();
+    m_lock.reset(new (std::nothrow) LockFile(m_name));
+    if (!m_lock) BROLIX_THROW(FileException, FileException::FL_MEM, m_name);
+}
+
+void FileBase::releaseLock() {
+    if (m_lock) {
+        const bool held = m_lock->isPresent();
+        if (!m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
+        // Only the lock of this opening tells whether the opening created the
+        // target; an older, released lock object says nothing about it.
+        if (held && !m_lock->targetExisted()) removeFile(m_name, false);
+        m_lock.reset();
+    }
+    if (m_tmpMode) {
+        const std::string tmp = tmpName();
+        if (fileExists(tmp)) removeFile(tmp, true);
+    }
+}
+
+}  // namespace Brolix

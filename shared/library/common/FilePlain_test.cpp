@@ -1,0 +1,390 @@
+#include "FilePlain.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <vector>
+
+#include "FileException.h"
+#include "FileOps.h"
+#include "TestDirectory.h"
+
+using namespace Brolix;
+using Brolix::test::exists;
+using Brolix::test::readAll;
+using Brolix::test::TestDirectory;
+using Brolix::test::writeAll;
+
+namespace {
+
+constexpr uint16_t R = FileBase::ACCESS_READ;
+constexpr uint16_t W = FileBase::ACCESS_WRITE;
+constexpr uint16_t TRUNC = FileBase::ACCESS_TRUNCATE;
+constexpr uint16_t CREATE = FileBase::ACCESS_CREATE;
+constexpr uint16_t APPEND = FileBase::ACCESS_APPEND;
+constexpr uint16_t UNSAFE = FileBase::ACCESS_UNSAFE;
+constexpr uint16_t NOLOCK = FileBase::ACCESS_NOLOCK;
+
+/// Runs `action` and returns the code of the FileException it throws; -1 when
+/// it throws nothing.
+int64_t codeOf(const std::function<void()>& action, std::string* message = nullptr) {
+    try {
+        action();
+    } catch (const FileException& e) {
+        if (message != nullptr) *message = e.message();
+        return e.code();
+    }
+    return -1;
+}
+
+class FilePlainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_previous = setRetrySleeper([this](uint32_t ms) { pauses.push_back(ms); });
+        target = dir.file("target.txt");
+    }
+    void TearDown() override { setRetrySleeper(m_previous); }
+
+    TestDirectory dir;
+    std::string target;
+    std::vector<uint32_t> pauses;
+
+private:
+    RetrySleeper m_previous;
+};
+
+TEST_F(FilePlainTest, NewObject) {
+    FilePlain file("dir\\sub/name.txt");
+    EXPECT_EQ(file.tell(), 0);
+    EXPECT_TRUE(file.isClosed());
+    EXPECT_EQ(file.getName(), "dir\\sub/name.txt");
+    EXPECT_EQ(file.getShortName(), "name.txt");
+    EXPECT_EQ(file.getKind(), FileBase::KIND_PLAIN);
+    EXPECT_EQ(file.getSize(), 0u);
+    file.close();
+    file.abort();
+    EXPECT_TRUE(file.isClosed());
+}
+
+TEST_F(FilePlainTest, OpenRefusals) {
+    writeAll(target, "x");
+    const struct {
+        uint16_t access;
+        uint32_t code;
+    } cases[] = {
+        {R | APPEND, FileException::FL_ACCESS_COMB},
+        {R | TRUNC, FileException::FL_ACCESS_COMB},
+        {R | CREATE, FileException::FL_ACCESS_COMB},
+        {R | W | TRUNC | APPEND, FileException::FL_ACCESS_COMB},
+        {0, FileException::FL_ACCESS_COMB},
+        {UNSAFE | NOLOCK, FileException::FL_ACCESS_COMB},
+    };
+    for (const auto& c : cases) {
+        FilePlain file(target);
+        EXPECT_EQ(codeOf([&] { file.open(c.access); }), c.code) << "access " << c.access;
+        EXPECT_TRUE(file.isClosed());
+    }
+    EXPECT_FALSE(exists(target + ".lock"));
+
+    std::string message;
+    FilePlain missing(dir.file("missing"));
+    EXPECT_EQ(codeOf([&] { missing.open(R); }, &message), FileException::FL_EXISTS_NOT);
+    EXPECT_EQ(message, dir.file("missing") + "-->File does not exist.");
+
+    FilePlain file(target);
+    file.open(R);
+    EXPECT_EQ(codeOf([&] { file.open(R); }), FileException::FL_IS_OPEN);
+    EXPECT_EQ(file.readLine(), "x");
+}
+
+TEST_F(FilePlainTest, ChecksByStateAndDirection) {
+    writeAll(target, "abc\n");
+    char buffer[8];
+    std::string message;
+    {
+        FilePlain file(target);
+        file.open(W | NOLOCK | UNSAFE);
+        EXPECT_EQ(codeOf([&] { file.readBytes(buffer, 1); }), FileException::FL_READ);
+        EXPECT_EQ(codeOf([&] { file.readLine(); }), FileException::FL_CANNOT_READ);
+        std::string text;
+        EXPECT_EQ(codeOf([&] { file.readText(text, 1); }), FileException::FL_READ);
+        file.close();
+    }
+    writeAll(target, "abc\n");
+    FilePlain file(target);
+    file.open(R);
+    EXPECT_EQ(codeOf([&] { file.writeBytes("x", 1); }), FileException::FL_CANNOT_WRITE);
+    EXPECT_EQ(codeOf([&] { file.flush(); }), FileException::FL_CANNOT_WRITE);
+    EXPECT_EQ(codeOf([&] { file.writeText("x"); }, &message), FileException::FL_WRITE);
+    EXPECT_EQ(message, target + " - BFile error: 8 - Access: 1");
+    EXPECT_EQ(codeOf([&] { file.writeLine("x"); }), FileException::FL_WRITE);
+    EXPECT_EQ(codeOf([&] { file.seek(0, 7); }), FileException::FL_POSITION);
+    file.close();
+    EXPECT_EQ(file.tell(), 0);
+
+    const std::vector<std::function<void()>> closedChecks = {
+        [&] { file.readBytes(buffer, 1); }, [&] { file.writeBytes("x", 1); }, [&] { file.readLine(); },
+        [&] { file.flush(); },              [&] { file.seek(0, 0); },
+    };
+    for (size_t i = 0; i < closedChecks.size(); ++i) {
+        EXPECT_EQ(codeOf(closedChecks[i]), FileException::FL_IS_CLOSED) << "check " << i;
+    }
+}
+
+TEST_F(FilePlainTest, ReadingLinesBytesAndPositions) {
+    writeAll(target, std::string("one\r\ntwo\nbin\0ary\nbad\x01line\nlast", 30));
+    FilePlain file(target);
+    file.open(R);
+    EXPECT_FALSE(file.isEOF());
+    EXPECT_EQ(file.readLine(), "one");
+    EXPECT_EQ(file.tell(), 5);
+    EXPECT_EQ(file.readLine(), "two");
+
+    // Zero bytes in the data do not cut the copy short.
+    char buffer[8] = {};
+    EXPECT_EQ(file.readBytes(buffer, 7), 7u);
+    EXPECT_EQ(std::string(buffer, 8), std::string("bin\0ary\0", 8));
+    EXPECT_EQ(file.seek(1, FileBase::FROM_CURRENT), 17);
+
+    std::string message;
+    EXPECT_EQ(codeOf([&] { file.readLine(); }, &message), FilePlain::FL_CONTROL_CHARACTER);
+    EXPECT_EQ(message, target);
+    EXPECT_EQ(file.readLine(), "last");
+    EXPECT_TRUE(file.isEOF());
+    EXPECT_EQ(codeOf([&] { file.readLine(); }), FileException::FL_EOF);
+    EXPECT_EQ(codeOf([&] { file.readBytes(buffer, 1); }), FileException::FL_EOF);
+
+    EXPECT_EQ(file.seek(-4, FileBase::FROM_END), 26);
+    std::string text;
+    EXPECT_FALSE(file.readText(text, 10));
+    EXPECT_EQ(text, "last");
+    EXPECT_EQ(file.seek(0, FileBase::FROM_BEGIN), 0);
+    EXPECT_TRUE(file.readText(text, 3));
+    EXPECT_EQ(text, "one");
+}
+
+TEST_F(FilePlainTest, DirectWritesLeaveNoLockOrCopy) {
+    writeAll(target, "old content that is longer");
+    FilePlain file(target);
+    // The builder's output files: write, truncate, create, unsafe, no lock.
+    file.open(110);
+    file.writeText("a(s)=\"1\"\n");
+    EXPECT_EQ(file.writeBytes("xyz", 3), 3u);
+    EXPECT_FALSE(exists(target + ".lock"));
+    EXPECT_FALSE(exists(target + ".tmp"));
+    file.close();
+    EXPECT_EQ(readAll(target), "a(s)=\"1\"\nxyz");
+
+    // The log file's openings: write, create, append, unsafe, no lock.
+    file.open(122);
+    EXPECT_EQ(file.tell(), 12);
+    file.writeLine("line");
+    EXPECT_EQ(file.tell(), 17);
+    file.flush();
+    EXPECT_EQ(readAll(target), "a(s)=\"1\"\nxyzline\n");
+    file.abort();  // unsafe: nothing to take back
+    EXPECT_EQ(readAll(target), "a(s)=\"1\"\nxyzline\n");
+}
+
+TEST_F(FilePlainTest, SafeUpdateCommitsOnClose) {
+    writeAll(target, "earlier");
+    FilePlain file(target);
+    file.open(W);
+    EXPECT_TRUE(file.inSafeUpdate());
+    EXPECT_TRUE(exists(target + ".lock"));
+    file.writeText("new ");
+    file.writeLine("text");
+    file.flush();
+    // Writes go to the temporary file; the target keeps its content meanwhile.
+    EXPECT_EQ(readAll(target + ".tmp"), "new text\n");
+    EXPECT_EQ(readAll(target), "earlier");
+    file.close();
+    EXPECT_EQ(readAll(target), "new text\n");
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
+    EXPECT_FALSE(file.inSafeUpdate());
+    EXPECT_TRUE(pauses.empty());
+}
+
+TEST_F(FilePlainTest, AbortKeepsTheEarlierContent) {
+    writeAll(target, "earlier");
+    FilePlain file(target);
+    file.open(W);
+    file.writeText("discarded");
+    file.abort();
+    EXPECT_EQ(readAll(target), "earlier");
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
+
+    // A target that this opening created goes again.
+    FilePlain fresh(dir.file("fresh"));
+    fresh.open(W | CREATE);
+    EXPECT_TRUE(exists(dir.file("fresh")));
+    fresh.abort();
+    EXPECT_FALSE(exists(dir.file("fresh")));
+    EXPECT_FALSE(exists(dir.file("fresh.tmp")));
+}
+
+TEST_F(FilePlainTest, AbortOfALaterUnlockedOpeningKeepsTheTarget) {
+    // The lock object of the first opening (made while the target was missing)
+    // stays attached; it must not make a later opening's abort remove the file.
+    FilePlain file(target);
+    file.open(W | CREATE);
+    file.writeText("kept");
+    file.close();
+    file.open(W | APPEND | UNSAFE | NOLOCK);
+    file.writeText("+more");
+    file.abort();
+    EXPECT_EQ(readAll(target), "kept+more");
+}
+
+TEST_F(FilePlainTest, SafeReadWriteStartsFromACopy) {
+    writeAll(target, "0123456789");
+    FilePlain file(target);
+    file.open(R | W | APPEND);
+    EXPECT_EQ(file.tell(), 10);
+    file.writeText("ab");
+    file.seek(0, FileBase::FROM_BEGIN);
+    std::string text;
+    EXPECT_TRUE(file.readText(text, 12));
+    EXPECT_EQ(text, "0123456789ab");
+    file.close();
+    EXPECT_EQ(readAll(target), "0123456789ab");
+
+    file.open(R | W);
+    EXPECT_EQ(file.tell(), 0);
+    file.writeText("XY");
+    file.close();
+    EXPECT_EQ(readAll(target), "XY23456789ab");
+
+    file.open(R | W | TRUNC);
+    file.close();
+    EXPECT_EQ(readAll(target), "");
+
+    // Read-write needs the file to exist unless the opening may create it.
+    FilePlain missing(dir.file("new"));
+    EXPECT_EQ(codeOf([&] { missing.open(R | W | NOLOCK); }), FileException::FL_CANNOT_OPEN);
+    missing.open(R | W | CREATE | NOLOCK);
+    missing.writeText("made");
+    missing.close();
+    EXPECT_EQ(readAll(dir.file("new")), "made");
+}
+
+TEST_F(FilePlainTest, AValidForeignLockKeepsWritersAway) {
+    writeAll(target, "content");
+    FilePlain first(target);
+    first.open(W | APPEND);
+    FilePlain second(target);
+    EXPECT_EQ(codeOf([&] { second.open(W); }), FileException::FL_IS_LOCKED);
+    EXPECT_TRUE(second.isClosed());
+    second.open(R);  // readers take no lock
+    EXPECT_EQ(second.readLine(), "content");
+    second.close();
+    first.writeText("!");
+    first.close();
+    second.open(W | APPEND);
+    second.writeText("?");
+    second.close();
+    EXPECT_EQ(readAll(target), "content!?");
+}
+
+TEST_F(FilePlainTest, FailedOpeningCleansUp) {
+    const std::string inMissingDir = dir.file("none/file");
+    FilePlain file(inMissingDir);
+    EXPECT_EQ(codeOf([&] { file.open(W | NOLOCK); }), FileException::FL_CANNOT_OPEN);
+    EXPECT_EQ(codeOf([&] { file.open(W); }), FileException::FL_CANNOT_LOCK);
+    EXPECT_FALSE(file.inSafeUpdate());
+    EXPECT_TRUE(file.isClosed());
+
+    // Lock taken, target created by it, then the stream refuses (read-write
+    // of a missing file): everything this opening made goes again.
+    std::string message;
+    EXPECT_EQ(codeOf([&] { file.open(0); }), FileException::FL_ACCESS_COMB);
+    FilePlain fresh(target);
+    EXPECT_EQ(codeOf([&] { fresh.open(R | W); }, &message), FileException::FL_CANNOT_OPEN);
+    EXPECT_EQ(message, target + ".tmp");
+    EXPECT_FALSE(exists(target));
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
+    EXPECT_FALSE(fresh.inSafeUpdate());
+}
+
+TEST_F(FilePlainTest, FailedReplacementKeepsTheTemporaryFile) {
+    writeAll(target, "earlier");
+    FilePlain file(target);
+    file.open(W);
+    file.writeText("update");
+    // A non-empty directory where the target was cannot be replaced.
+    ASSERT_EQ(::unlink(target.c_str()), 0);
+    ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+    writeAll(target + "/inside", "x");
+    std::string message;
+    EXPECT_EQ(codeOf([&] { file.close(); }, &message), FileException::FL_RENAME);
+    EXPECT_EQ(message, "Failed to update the file \"" + target + "\"");
+    EXPECT_TRUE(file.isClosed());
+    EXPECT_TRUE(file.inSafeUpdate());
+    EXPECT_EQ(readAll(target + ".tmp"), "update");
+    // 10 attempts, each a move of 6 tries with 5 pauses, and a pause after each.
+    EXPECT_EQ(pauses.size(), 60u);
+    EXPECT_FALSE(exists(target + ".lock"));
+}
+
+TEST_F(FilePlainTest, DataThatCannotReachTheDiskFailsTheClose) {
+    if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    FilePlain file("/dev/full");
+    file.open(W | UNSAFE | NOLOCK);
+    file.writeText("lost");
+    EXPECT_EQ(codeOf([&] { file.close(); }), FileException::FL_CANNOT_CLOSE);
+    EXPECT_TRUE(file.isClosed());
+}
+
+TEST_F(FilePlainTest, DestructorCommits) {
+    writeAll(target, "earlier");
+    {
+        FilePlain file(target);
+        file.open(W);
+        file.writeText("committed");
+    }
+    EXPECT_EQ(readAll(target), "committed");
+    EXPECT_FALSE(exists(target + ".tmp"));
+}
+
+/// Forks a child that opens the target with `access`, writes, and is killed
+/// before it closes.
+void killedDuringUpdate(const std::string& path, uint16_t access, const std::string& text) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FilePlain file(path);
+        file.open(access);
+        file.writeText(text);
+        file.flush();
+        ::raise(SIGKILL);
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+}
+
+TEST_F(FilePlainTest, AnUpdateKilledBeforeCloseLosesNothing) {
+    writeAll(target, "earlier");
+    killedDuringUpdate(target, W, "partial");
+    EXPECT_EQ(readAll(target), "earlier");
+    EXPECT_EQ(readAll(target + ".tmp"), "partial");
+
+    // The dead writer's lock holds others off until it expires.
+    FilePlain next(target);
+    EXPECT_EQ(codeOf([&] { next.open(W); }), FileException::FL_IS_LOCKED);
+    ASSERT_EQ(::unlink((target + ".lock").c_str()), 0);
+
+    killedDuringUpdate(target, W | APPEND, "+partial");
+    EXPECT_EQ(readAll(target), "earlier");
+    EXPECT_EQ(readAll(target + ".tmp"), "earlier+partial");
+}
+
+}  // namespace
