@@ -227,6 +227,15 @@ int32_t fieldValue(const std::string& text, int32_t current) {
     return isDigits(text) ? std::atoi(text.c_str()) : current;
 }
 
+// The number written by the leading digits of `text`, 0 when it starts otherwise.
+int32_t leadingNumber(const std::string& text) {
+    int32_t number = 0;
+    for (size_t i = 0; i < text.size() && isDigits(text, static_cast<int32_t>(i)); ++i) {
+        number = number * 10 + (text[i] - '0');
+    }
+    return number;
+}
+
 }  // namespace
 
 DateTime::DateTime() : TimeBase(0), m_zone(NO_ZONE) {
@@ -510,7 +519,7 @@ DateTimeFields parseDateTime(const std::string& text) {
                     if (time.size() < pos + 2) {
                         BROLIX_INPUT_ERROR("Illegal input format. Minutes in timezone must have 2 digits.");
                     }
-                    offset += std::atoi(time.substr(pos, 2).c_str());
+                    offset += leadingNumber(time.substr(pos, 2));
                     pos += 2;
                     if (time.size() > pos + 1) BROLIX_INPUT_ERROR("Input too long.");
                 }
