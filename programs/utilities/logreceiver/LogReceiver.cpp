@@ -1,0 +1,223 @@
+#include "LogReceiver.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "Exception.h"
+#include "IPCException.h"
+#include "LogEntry.h"
+#include "MailSlot.h"
+#include "platform/Thread.h"
+
+namespace Brolix {
+
+namespace {
+
+const char ESCAPE = '\x1B';
+const char PROGRAM[] = "brolix-logreceiver";
+// How long the receiver sleeps between drains of the slot.
+const uint32_t POLL_MILLISECONDS = 10;
+
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void onStopSignal(int) { g_stop = 1; }
+
+// An option's value, from "--name=value" or the next argument.
+bool optionValue(const std::string& arg, const char* name, int argc, const char* const* argv, int& i,
+                 std::string& value, bool& matched) {
+    const std::string option(name);
+    matched = false;
+    if (arg == option) {
+        matched = true;
+        if (i + 1 >= argc) return false;
+        value = argv[++i];
+        return true;
+    }
+    if (arg.compare(0, option.size() + 1, option + "=") == 0) {
+        matched = true;
+        value = arg.substr(option.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+// Control characters shown as \xNN, so that a note is always one readable line.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 32 || c == 127) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void note(const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, text.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+std::string logReceiverUsage() {
+    return std::string("Usage: ") + PROGRAM +
+           " [--slot NAME] [--count N] [--timeout SECONDS]\n"
+           "Receives the log messages sent to the central logging service and prints each\n"
+           "as a log line, until interrupted.\n"
+           "  --slot NAME        the mail slot to own (default Brolix_Core)\n"
+           "  --count N          end after N log lines\n"
+           "  --timeout SECONDS  end after SECONDS (exit status 1 if --count was not reached)\n"
+           "  --help             show this text\n";
+}
+
+bool parseLogReceiverArguments(int argc, const char* const* argv, LogReceiverOptions& options,
+                               std::string& error) {
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg(argv[i]);
+        std::string value;
+        bool matched = false;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (optionValue(arg, "--slot", argc, argv, i, value, matched) || matched) {
+            if (!matched || value.empty()) {
+                error = "--slot needs a name";
+                return false;
+            }
+            options.slot = value;
+            continue;
+        }
+        if (optionValue(arg, "--count", argc, argv, i, value, matched) || matched) {
+            char* end = nullptr;
+            errno = 0;
+            const long long count = value.empty() ? 0 : std::strtoll(value.c_str(), &end, 10);
+            if (!matched || value.empty() || *end != '\0' || errno != 0 || count <= 0) {
+                error = "--count needs a whole number above 0";
+                return false;
+            }
+            options.count = count;
+            continue;
+        }
+        if (optionValue(arg, "--timeout", argc, argv, i, value, matched) || matched) {
+            char* end = nullptr;
+            errno = 0;
+            const double seconds = value.empty() ? 0 : std::strtod(value.c_str(), &end);
+            // Up to a year: long enough for anyone, short enough for the clock.
+            if (!matched || value.empty() || *end != '\0' || errno != 0 || !(seconds > 0) ||
+                seconds > 366.0 * 24 * 3600) {
+                error = "--timeout needs a number of seconds above 0";
+                return false;
+            }
+            options.timeoutSeconds = seconds;
+            continue;
+        }
+        error = "unknown argument: " + arg;
+        return false;
+    }
+    return true;
+}
+
+DatagramKind describeDatagram(const std::string& datagram, std::string& text) {
+    // "Brolix" ESC request ESC second ESC third ESC [fourth ESC]
+    const std::string head = std::string("Brolix") + ESCAPE;
+    if (datagram.compare(0, head.size(), head) != 0) {
+        text = "not a request: " + printable(datagram);
+        return DatagramKind::UNREADABLE;
+    }
+    const size_t requestEnd = datagram.find(ESCAPE, head.size());
+    const size_t secondEnd = requestEnd == std::string::npos ? requestEnd : datagram.find(ESCAPE, requestEnd + 1);
+    if (secondEnd == std::string::npos || datagram.back() != ESCAPE || datagram.size() < secondEnd + 2) {
+        text = "not a request: " + printable(datagram);
+        return DatagramKind::UNREADABLE;
+    }
+    const std::string request = datagram.substr(head.size(), requestEnd - head.size());
+    if (request != "LOGMSG") {
+        text = request;
+        return DatagramKind::OTHER;
+    }
+    // A log message carries its entry as the third text and nothing after it; the
+    // entry's parameters may hold escape characters themselves, so the entry is
+    // everything up to the final escape.
+    const std::string wire = datagram.substr(secondEnd + 1, datagram.size() - secondEnd - 2);
+    LogEntry entry;
+    try {
+        if (!parseEntry(wire, entry)) {
+            text = "unreadable log entry: " + printable(wire);
+            return DatagramKind::UNREADABLE;
+        }
+    } catch (const Exception& e) {
+        text = "unreadable log entry (" + e.describe() + "): " + printable(wire);
+        return DatagramKind::UNREADABLE;
+    }
+    text = formatLine(entry);
+    return DatagramKind::LOG_LINE;
+}
+
+int runLogReceiver(const LogReceiverOptions& options) {
+    std::unique_ptr<MailSlot> slot;
+    try {
+        slot.reset(new MailSlot(IPC::RECEIVER, options.slot));
+    } catch (const IPCException& e) {
+        note("cannot own the mail slot " + MailSlot::slotPath(IPC::RECEIVER, options.slot) +
+             " (is another receiver running?): " + e.describe() +
+             (e.message().empty() ? "" : " (error " + e.message() + ")"));
+        return RECEIVER_FAILED;
+    }
+
+    g_stop = 0;
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+
+    using Clock = std::chrono::steady_clock;
+    const bool timed = options.timeoutSeconds > 0;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
+    int64_t shown = 0;
+    std::vector<std::string> datagrams;
+    for (;;) {
+        // A stop request still shows what has already arrived.
+        const bool stopping = g_stop != 0;
+        const bool timedOut = timed && Clock::now() >= deadline;
+        datagrams.clear();
+        try {
+            slot->receive(datagrams);
+        } catch (const IPCException& e) {
+            note("cannot read the mail slot: " + e.describe());
+            return RECEIVER_FAILED;
+        }
+        for (const std::string& datagram : datagrams) {
+            std::string text;
+            switch (describeDatagram(datagram, text)) {
+                case DatagramKind::LOG_LINE:
+                    text += '\n';
+                    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+                        note("cannot write the output");
+                        return RECEIVER_FAILED;
+                    }
+                    if (options.count > 0 && ++shown >= options.count) return RECEIVER_OK;
+                    break;
+                case DatagramKind::OTHER:
+                    note("ignored request " + printable(text));
+                    break;
+                case DatagramKind::UNREADABLE:
+                    note("ignored " + text);
+                    break;
+            }
+        }
+        if (stopping) return RECEIVER_OK;
+        if (timedOut) return options.count > 0 ? RECEIVER_TIMED_OUT : RECEIVER_OK;
+        platform::sleepFor(POLL_MILLISECONDS);
+    }
+}
+
+}  // namespace Brolix

@@ -1,0 +1,18 @@
+#include <cstdio>
+#include <string>
+
+#include "LogReceiver.h"
+
+int main(int argc, char** argv) {
+    Brolix::LogReceiverOptions options;
+    std::string error;
+    if (!Brolix::parseLogReceiverArguments(argc - 1, argv + 1, options, error)) {
+        std::fprintf(stderr, "brolix-logreceiver: %s\n%s", error.c_str(), Brolix::logReceiverUsage().c_str());
+        return Brolix::RECEIVER_USAGE;
+    }
+    if (options.help) {
+        std::fputs(Brolix::logReceiverUsage().c_str(), stdout);
+        return Brolix::RECEIVER_OK;
+    }
+    return Brolix::runLogReceiver(options);
+}
