@@ -40,10 +40,10 @@ uint64_t FileBase::getSize() const { return getFileSize(m_name); }
 
 void FileBase::setDefaultLockTimeout(const TimeSpan& span) { g_defaultLockSeconds = span.value(); }
 
-void FileBase::makeLock() {
+void FileBase::makeLock(uint32_t failCode) {
     m_lock.reset();
     m_lock.reset(new (std::nothrow) LockFile(m_name));
-    if (!m_lock) BROLIX_THROW(FileException, FileException::FL_MEM, m_name);
+    if (!m_lock) BROLIX_THROW(FileException, failCode, m_name);
 }
 
 void FileBase::releaseLock() {

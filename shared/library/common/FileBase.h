@@ -101,8 +101,9 @@ protected:
     void releaseLock();
     /// True when this opening holds the lock.
     bool holdsLock() const { return m_lock && m_lock->isPresent(); }
-    /// Makes the lock object for the target, replacing an earlier one.
-    void makeLock();
+    /// Makes the lock object for the target, replacing an earlier one; throws
+    /// `failCode` when it cannot be allocated.
+    void makeLock(uint32_t failCode);
 
     std::string m_name;
     bool m_tmpMode;

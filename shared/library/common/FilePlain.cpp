@@ -43,7 +43,7 @@ void FilePlain::open(uint16_t access) {
     bool copyMade = false;
     if (writing && !(access & ACCESS_NOLOCK)) {
         try {
-            makeLock();
+            makeLock(FileException::FL_MEM);
         } catch (TimeException& e) {
             e.addLocation(__FILE__, __LINE__);
             throw e;

@@ -1,0 +1,393 @@
+#include "FileGZ.h"
+
+#include <algorithm>
+#include <new>
+
+#include "BasicFile.h"
+#include "FileException.h"
+#include "FileOps.h"
+#include "TimeException.h"
+#include "platform/NativePath.h"
+
+namespace Brolix {
+
+namespace {
+
+/// zlib transfers at most an unsigned int at a time; larger requests go in
+/// pieces of this size.
+constexpr uint64_t GZ_PIECE = 1u << 30;
+
+/// Pieces of the append copy and of readText.
+constexpr uint64_t COPY_PIECE = 1024;
+constexpr uint64_t TEXT_PIECE = 64 * 1024;
+
+const char* const ORIG_SUFFIX = ".orig.copy";
+
+}  // namespace
+
+FileGZ::FileGZ(const std::string& path) : FileBase(path, KIND_GZ), m_handle(nullptr), m_size(-1) {}
+
+FileGZ::~FileGZ() {
+    if (m_closed) return;
+    try {
+        close();
+    } catch (...) {
+        // A destructor reports nothing; the object goes either way.
+    }
+}
+
+int64_t FileGZ::readTrailerSize(const std::string& path) const {
+    BasicFile file;
+    if (!file.open(path, BasicFile::MODE_READ)) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, path);
+    if (!file.seek(-4, BasicFile::ORIGIN_END, BasicFile::SIDE_READ)) {
+        BROLIX_THROW(FileException, FileException::FL_POSITION, path);
+    }
+    std::string trailer;
+    if (!file.read(trailer, 4) || trailer.size() != 4) BROLIX_THROW(FileException, FileException::FL_READ, path);
+    file.close();
+    // The uncompressed length modulo 4 GiB, little-endian and unsigned.
+    uint32_t size = 0;
+    for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(trailer[i]);
+    return static_cast<int64_t>(size);
+}
+
+void FileGZ::open(uint16_t access) {
+    if (!m_closed) BROLIX_THROW(FileException, FileException::FL_IS_OPEN, m_name);
+    const bool reading = (access & ACCESS_READ) != 0;
+    const bool writing = (access & ACCESS_WRITE) != 0;
+    if (reading && writing) {
+        BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB,
+                     "Cannot open gzip file: " + m_name + "\tfor both reading and writing.");
+    }
+    if (!reading && !writing && !(access & ACCESS_UNSAFE)) {
+        BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB,
+                     "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " +
+                         m_name);
+    }
+    if (reading && !fileExists(m_name)) BROLIX_THROW(FileException, FileException::FL_EXISTS_NOT, m_name);
+
+    std::string openPath = m_name;
+    bool copyMade = false;
+    if (writing && !(access & ACCESS_NOLOCK)) {
+        try {
+            makeLock(FileException::FL_CANNOT_LOCK);
+        } catch (TimeException& e) {
+            e.addLocation(__FILE__, __LINE__);
+            throw e;
+        }
+        if (m_lock->isPresent() && !m_lock->unlock()) {
+            m_lock.reset();
+            BROLIX_THROW(FileException, FileException::FL_IS_LOCKED, m_name);
+        }
+        if (!(access & ACCESS_UNSAFE)) {
+            if (fileExists(m_name)) {
+                if (!copyFile(m_name, tmpName(), true)) {
+                    m_lock.reset();
+                    BROLIX_THROW(FileException, FileException::FL_CANNOT_COPY, m_name);
+                }
+                copyMade = true;
+            }
+            openPath = tmpName();
+            m_tmpMode = true;
+        }
+        if (!m_lock->lockFor(m_lockTimeout, true)) {
+            if (copyMade) removeFile(openPath, false);
+            m_lock.reset();
+            m_tmpMode = false;
+            BROLIX_THROW(FileException, FileException::FL_CANNOT_LOCK, m_name);
+        }
+    }
+
+    // Undoes what this opening did so far; the object stays closed.
+    auto undo = [&]() {
+        try {
+            releaseLock();
+        } catch (...) {
+            // The opening's own failure is the one to report.
+        }
+        if (copyMade && fileExists(openPath)) removeFile(openPath, false);
+        m_tmpMode = false;
+    };
+
+    const std::string oldPath = openPath + ORIG_SUFFIX;
+    bool oldCopyWaits = false;
+    const char* mode = "rb";
+    if (reading) {
+        if (fileExists(openPath)) m_size = readTrailerSize(openPath);
+    } else {
+        mode = "wb";
+        if ((access & ACCESS_CREATE) && !fileExists(openPath)) {
+            gzFile created = gzopen(platform::toNativePath(openPath).c_str(), "wb");
+            if (created != nullptr) gzclose(created);
+        }
+        if ((access & ACCESS_APPEND) && fileExists(openPath)) {
+            if (!moveFile(openPath, oldPath, true)) {
+                undo();
+                BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, openPath);
+            }
+            oldCopyWaits = true;
+        }
+    }
+
+    m_handle = gzopen(platform::toNativePath(openPath).c_str(), mode);
+    if (m_handle == nullptr) {
+        // The set-aside old file goes back first: it is the only copy.
+        if (oldCopyWaits) moveFile(oldPath, openPath, true);
+        undo();
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, openPath);
+    }
+    m_closed = false;
+    m_access = access;
+    m_position = 0;
+    if (!reading) m_size = 0;
+
+    if (oldCopyWaits) {
+        try {
+            copyOldContent(oldPath);
+        } catch (FileException& e) {
+            gzclose(m_handle);
+            m_handle = nullptr;
+            moveFile(oldPath, openPath, true);
+            finishDiscarding();
+            e.addLocation(__FILE__, __LINE__);
+            throw e;
+        }
+        if (!removeFile(oldPath, true)) BROLIX_THROW(FileException, FileException::FL_REMOVE, oldPath);
+    }
+}
+
+void FileGZ::copyOldContent(const std::string& oldPath) {
+    FileGZ old(oldPath);
+    old.open(ACCESS_READ);
+    try {
+        if (getFileSize(oldPath) != 0) {
+            std::string piece;
+            while (!old.isEOF()) {
+                old.readText(piece, COPY_PIECE);
+                if (writeRaw(piece.data(), piece.size()) != piece.size()) {
+                    BROLIX_THROW(FileException, FileException::FL_WRITE, m_name);
+                }
+            }
+        }
+    } catch (FileException&) {
+        try {
+            old.close();
+        } catch (...) {
+        }
+        throw;
+    }
+    old.close();
+}
+
+void FileGZ::close() {
+    if (m_closed) return;
+    const int rc = gzclose(m_handle);
+    m_handle = nullptr;
+    if (rc != Z_OK) {
+        // The compressed data is incomplete: nothing is committed, the target
+        // keeps what it held.
+        finishDiscarding();
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
+    }
+    if (holdsLock() && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
+    m_closed = true;
+    m_access = 0;
+    m_position = 0;
+    if (m_tmpMode) commitUpdate();
+}
+
+void FileGZ::commitUpdate() {
+    for (int attempt = 1; attempt <= UPDATE_ATTEMPTS; ++attempt) {
+        if (moveFile(tmpName(), m_name, true)) {
+            m_tmpMode = false;
+            return;
+        }
+        retryPause(UPDATE_PAUSE_MS);
+    }
+    BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file: " + m_name);
+}
+
+void FileGZ::abort() {
+    if (m_closed) return;
+    const int rc = gzclose(m_handle);
+    m_handle = nullptr;
+    finishDiscarding();
+    if (rc != Z_OK) BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
+}
+
+void FileGZ::finishDiscarding() {
+    const bool held = holdsLock();
+    m_closed = true;
+    m_access = 0;
+    m_position = 0;
+    if (held) {
+        if (!m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
+        if (!m_lock->targetExisted()) removeFile(m_name, false);
+    }
+    if (m_tmpMode) {
+        removeFile(tmpName(), true);
+        m_tmpMode = false;
+    }
+}
+
+bool FileGZ::readText(std::string& text, uint64_t count) {
+    text.clear();
+    try {
+        // Grown piece by piece, so a large count costs only what the file holds.
+        while (text.size() < count) {
+            const uint64_t wanted = std::min<uint64_t>(count - text.size(), TEXT_PIECE);
+            const size_t start = text.size();
+            text.resize(start + static_cast<size_t>(wanted));
+            const uint64_t got = readBytes(&text[start], wanted);
+            text.resize(start + static_cast<size_t>(got));
+            if (got < wanted || isEOF()) break;
+        }
+    } catch (const std::bad_alloc&) {
+        BROLIX_THROW(FileException, FileException::FL_MEM, "Unable to read from the file: " + m_name);
+    } catch (FileException& e) {
+        e.addLocation(__FILE__, __LINE__);
+        throw e;
+    }
+    return text.size() == count;
+}
+
+uint64_t FileGZ::readBytes(char* buffer, uint64_t count) {
+    if (m_closed) BROLIX_THROW(FileException, FileException::FL_IS_CLOSED, m_name);
+    if (!(m_access & ACCESS_READ)) BROLIX_THROW(FileException, FileException::FL_READ, m_name);
+    if (isEOF()) BROLIX_THROW(FileException, FileException::FL_EOF, m_name);
+    uint64_t total = 0;
+    while (total < count) {
+        const unsigned piece = static_cast<unsigned>(std::min(count - total, GZ_PIECE));
+        const int got = gzread(m_handle, buffer + total, piece);
+        if (got < 0) BROLIX_THROW(FileException, FileException::FL_READ, m_name);
+        total += static_cast<uint64_t>(got);
+        m_position += got;
+        if (static_cast<unsigned>(got) < piece) break;
+    }
+    return total;
+}
+
+bool FileGZ::writeText(const std::string& text) {
+    try {
+        return writeBytes(text.data(), text.size()) == text.size();
+    } catch (FileException& e) {
+        e.addLocation(__FILE__, __LINE__);
+        throw e;
+    }
+}
+
+uint64_t FileGZ::writeBytes(const char* buffer, uint64_t count) {
+    if (m_closed) BROLIX_THROW(FileException, FileException::FL_IS_CLOSED, m_name);
+    if (!(m_access & ACCESS_WRITE)) BROLIX_THROW(FileException, FileException::FL_CANNOT_WRITE, m_name);
+    return writeRaw(buffer, count);
+}
+
+uint64_t FileGZ::writeRaw(const char* buffer, uint64_t count) {
+    uint64_t total = 0;
+    while (total < count) {
+        const unsigned piece = static_cast<unsigned>(std::min(count - total, GZ_PIECE));
+        const int written = gzwrite(m_handle, buffer + total, piece);
+        if (written <= 0) BROLIX_THROW(FileException, FileException::FL_WRITE, m_name);
+        total += static_cast<uint64_t>(written);
+        m_position += written;
+        m_size += written;
+    }
+    return total;
+}
+
+std::string FileGZ::readLine() {
+    if (m_closed) BROLIX_THROW(FileException, FileException::FL_IS_CLOSED, m_name);
+    if (!(m_access & ACCESS_READ)) BROLIX_THROW(FileException, FileException::FL_CANNOT_READ, m_name);
+    if (isEOF()) BROLIX_THROW(FileException, FileException::FL_EOF, m_name);
+    std::string line;
+    for (;;) {
+        const int c = gzgetc(m_handle);
+        if (c < 0) {
+            if (isEOF()) break;
+            BROLIX_THROW(FileException, FileException::FL_READ, m_name);
+        }
+        ++m_position;
+        if (c == '\n') break;
+        line.push_back(static_cast<char>(c));
+    }
+    return line;
+}
+
+void FileGZ::writeLine(const std::string& text) {
+    try {
+        writeBytes(text.data(), text.size());
+        writeBytes("\n", 1);
+    } catch (FileException& e) {
+        e.addLocation(__FILE__, __LINE__);
+        throw e;
+    }
+}
+
+void FileGZ::flush() {}
+
+int64_t FileGZ::seek(int64_t offset, int origin) {
+    if (m_closed) BROLIX_THROW(FileException, FileException::FL_IS_CLOSED, m_name);
+    switch (origin) {
+        case FROM_CURRENT: {
+            if (offset == 0) return m_position;
+            if (offset > 0) {
+                const z_off_t result = gzseek(m_handle, static_cast<z_off_t>(offset), SEEK_CUR);
+                if (result < 0) BROLIX_THROW(FileException, FileException::FL_POSITION, m_name);
+                m_position = gztell(m_handle);
+                if (m_position > m_size && !(m_access & ACCESS_READ)) m_size = m_position;
+                return m_position;
+            }
+            const uint64_t back = 0 - static_cast<uint64_t>(offset);
+            if (back > static_cast<uint64_t>(m_position)) {
+                BROLIX_THROW(FileException, FileException::FL_ERROR, "FileGZ seek underflow.");
+            }
+            return seekTo(m_position - static_cast<int64_t>(back));
+        }
+        case FROM_BEGIN:
+            return seekTo(offset);
+        case FROM_END: {
+            const uint64_t back = offset < 0 ? 0 - static_cast<uint64_t>(offset) : static_cast<uint64_t>(offset);
+            if (m_size < 0 || back > static_cast<uint64_t>(m_size)) {
+                BROLIX_THROW(FileException, FileException::FL_ERROR, "FileGZ seek overflow.");
+            }
+            return seekTo(m_size - static_cast<int64_t>(back));
+        }
+        default:
+            BROLIX_THROW(FileException, FileException::FL_POSITION, m_name);
+    }
+}
+
+int64_t FileGZ::seekTo(int64_t target) {
+    const bool reading = (m_access & ACCESS_READ) != 0;
+    if (target < m_position && !reading) {
+        BROLIX_THROW(FileException, FileException::FL_ERROR, "FileGZ negative seek for FILE_WRITE.");
+    }
+    if (gzseek(m_handle, static_cast<z_off_t>(target), SEEK_SET) < 0) {
+        BROLIX_THROW(FileException, FileException::FL_POSITION, m_name);
+    }
+    m_position = gztell(m_handle);
+    // Writing forwards fills the gap with zero bytes, which the file then holds.
+    if (!reading && m_position > m_size) m_size = m_position;
+    return m_position;
+}
+
+bool FileGZ::isEOF() {
+    if (m_closed) BROLIX_THROW(FileException, FileException::FL_IS_CLOSED, m_name);
+    if (!(m_access & ACCESS_READ)) return m_position == m_size;
+    // The data decides: one byte is looked at and put back.
+    const int c = gzgetc(m_handle);
+    if (c >= 0) {
+        gzungetc(c, m_handle);
+        return false;
+    }
+    // A damaged or cut-off stream is an error, not an end.
+    int error = Z_OK;
+    gzerror(m_handle, &error);
+    if (error != Z_OK || !gzeof(m_handle)) BROLIX_THROW(FileException, FileException::FL_READ, m_name);
+    // At the real end: position and size are what the file holds.
+    m_position = gztell(m_handle);
+    m_size = m_position;
+    return true;
+}
+
+}  // namespace Brolix

@@ -1,0 +1,75 @@
+/// FileGZ is the FileBase for gzip-compressed files. Callers read and write
+/// uncompressed bytes; positions and sizes count uncompressed bytes. A gzip file
+/// is opened either for reading or for writing, never both.
+///
+/// Appending recompresses: the old file is set aside as "name.orig.copy", a new
+/// file is written and the old content is copied into it first; if that copy
+/// fails the old file is put back. After an appending opening the position and
+/// the size both equal the number of uncompressed bytes copied, so the next
+/// write lands after the old content.
+///
+/// The size of a file opened for reading comes from the gzip trailer (the
+/// uncompressed length modulo 4 GiB). End of file is decided by the data itself,
+/// so files of 4 GiB and more and files of several gzip members read back whole;
+/// when the end is reached the size is corrected to the real length.
+///
+/// Locking and the safe update through "name.tmp" work as for FilePlain; the
+/// lock always holds the target open.
+#pragma once
+
+#include <zlib.h>
+
+#include <string>
+
+#include "FileBase.h"
+
+namespace Brolix {
+
+class FileGZ : public FileBase {
+public:
+    /// Attempts of the final replacement and the pause after each failed one.
+    static constexpr int UPDATE_ATTEMPTS = 10;
+    static constexpr uint32_t UPDATE_PAUSE_MS = 2000;
+
+    explicit FileGZ(const std::string& path);
+    /// Closes an open file (committing a safe update); errors are swallowed.
+    ~FileGZ() override;
+
+    void open(uint16_t access) override;
+    void close() override;
+    void abort() override;
+    bool readText(std::string& text, uint64_t count) override;
+    /// Reads up to `count` bytes into `buffer`; no zero byte is added.
+    uint64_t readBytes(char* buffer, uint64_t count) override;
+    bool writeText(const std::string& text) override;
+    uint64_t writeBytes(const char* buffer, uint64_t count) override;
+    /// The next line without its line feed; carriage returns stay in the line.
+    std::string readLine() override;
+    void writeLine(const std::string& text) override;
+    /// Nothing to do: data reaches the file when it is closed.
+    void flush() override;
+    /// Reading seeks anywhere (backwards by decompressing again); writing only
+    /// forwards, filling with zero bytes. From the end, the offset counts back
+    /// from the end whatever its sign: size - |offset|.
+    int64_t seek(int64_t offset, int origin) override;
+    bool isEOF() override;
+
+    /// The uncompressed size as far as known: -1 before the first opening.
+    int64_t getUncompressedSize() const { return m_size; }
+
+private:
+    /// The size recorded in the trailer of the gzip file at `path`.
+    int64_t readTrailerSize(const std::string& path) const;
+    /// Copies the old content of an appending opening from `oldPath`.
+    void copyOldContent(const std::string& oldPath);
+    /// Writes without the access check (the append copy needs it).
+    uint64_t writeRaw(const char* buffer, uint64_t count);
+    int64_t seekTo(int64_t target);
+    void finishDiscarding();
+    void commitUpdate();
+
+    gzFile m_handle;
+    int64_t m_size;
+};
+
+}  // namespace Brolix

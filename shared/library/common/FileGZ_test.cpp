@@ -1,0 +1,337 @@
+#include "FileGZ.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <functional>
+
+#include "FileException.h"
+#include "TestDirectory.h"
+
+using namespace Brolix;
+using Brolix::test::exists;
+using Brolix::test::readAll;
+using Brolix::test::TestDirectory;
+using Brolix::test::writeAll;
+
+namespace {
+
+constexpr uint16_t R = FileBase::ACCESS_READ;
+constexpr uint16_t W = FileBase::ACCESS_WRITE;
+constexpr uint16_t APPEND = FileBase::ACCESS_APPEND;
+constexpr uint16_t CREATE = FileBase::ACCESS_CREATE;
+constexpr uint16_t UNSAFE = FileBase::ACCESS_UNSAFE;
+constexpr uint16_t NOLOCK = FileBase::ACCESS_NOLOCK;
+
+int64_t codeOf(const std::function<void()>& action, std::string* message = nullptr) {
+    try {
+        action();
+    } catch (const FileException& e) {
+        if (message != nullptr) *message = e.message();
+        return e.code();
+    }
+    return -1;
+}
+
+/// Text of `size` bytes that compresses, but not to nothing.
+std::string sampleText(size_t size) {
+    std::string text;
+    text.reserve(size);
+    uint32_t state = 12345;
+    while (text.size() < size) {
+        state = state * 1103515245u + 12345u;
+        text += "line " + std::to_string(state % 100000) + " of the sample\r\n";
+    }
+    text.resize(size);
+    return text;
+}
+
+/// Compresses with zlib directly, as a second, independent writer.
+void writeGzip(const std::string& path, const std::string& content) {
+    gzFile file = gzopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    if (!content.empty()) {
+        ASSERT_EQ(gzwrite(file, content.data(), static_cast<unsigned>(content.size())),
+                  static_cast<int>(content.size()));
+    }
+    ASSERT_EQ(gzclose(file), Z_OK);
+}
+
+bool haveGzip() { return std::system("gzip --version >/dev/null 2>&1") == 0; }
+
+/// What the system's gzip makes of a file.
+std::string gunzip(const TestDirectory& dir, const std::string& path) {
+    const std::string out = dir.file("gunzipped");
+    if (std::system(("gzip -dc '" + path + "' > '" + out + "'").c_str()) != 0) return "<gzip failed>";
+    return readAll(out);
+}
+
+std::string readWhole(const std::string& path) {
+    FileGZ file(path);
+    file.open(R);
+    std::string all;
+    std::string piece;
+    while (!file.isEOF()) {
+        file.readText(piece, 4096);
+        all += piece;
+    }
+    EXPECT_EQ(file.tell(), static_cast<int64_t>(all.size()));
+    EXPECT_EQ(file.getUncompressedSize(), static_cast<int64_t>(all.size()));
+    file.close();
+    return all;
+}
+
+class FileGZTest : public ::testing::Test {
+protected:
+    TestDirectory dir;
+    std::string target = dir.file("data.gz");
+};
+
+TEST_F(FileGZTest, AccessRefusals) {
+    std::string message;
+    FileGZ file(target);
+    EXPECT_EQ(codeOf([&] { file.open(R | W); }, &message), FileException::FL_ACCESS_COMB);
+    EXPECT_EQ(message, "Cannot open gzip file: " + target + "\tfor both reading and writing.");
+    EXPECT_EQ(codeOf([&] { file.open(0); }, &message), FileException::FL_ACCESS_COMB);
+    EXPECT_EQ(message, "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " + target);
+    EXPECT_EQ(codeOf([&] { file.open(R); }, &message), FileException::FL_EXISTS_NOT);
+    EXPECT_EQ(message, target);
+    EXPECT_EQ(file.getKind(), FileBase::KIND_GZ);
+    EXPECT_TRUE(file.isClosed());
+    EXPECT_EQ(codeOf([&] { file.isEOF(); }), FileException::FL_IS_CLOSED);
+
+    // Only-unsafe opens for writing but refuses the writes themselves.
+    file.open(UNSAFE);
+    EXPECT_EQ(codeOf([&] { file.writeBytes("x", 1); }), FileException::FL_CANNOT_WRITE);
+    EXPECT_EQ(codeOf([&] { file.open(W); }), FileException::FL_IS_OPEN);
+    file.close();
+}
+
+TEST_F(FileGZTest, HundredBytesReadBackWithEndOfFile) {
+    const std::string content = sampleText(100);
+    FileGZ writer(target);
+    writer.open(W | NOLOCK);
+    EXPECT_TRUE(writer.isEOF());
+    EXPECT_TRUE(writer.writeText(content.substr(0, 60)));
+    EXPECT_EQ(writer.writeBytes(content.data() + 60, 40), 40u);
+    EXPECT_EQ(writer.tell(), 100);
+    EXPECT_EQ(writer.getUncompressedSize(), 100);
+    EXPECT_EQ(codeOf([&] { writer.readLine(); }), FileException::FL_CANNOT_READ);
+    char buffer[4];
+    EXPECT_EQ(codeOf([&] { writer.readBytes(buffer, 1); }), FileException::FL_READ);
+    writer.flush();
+    writer.close();
+    EXPECT_FALSE(exists(target + ".lock"));
+
+    FileGZ reader(target);
+    reader.open(R);
+    EXPECT_EQ(reader.getUncompressedSize(), 100);
+    EXPECT_FALSE(reader.isEOF());
+    std::string text;
+    EXPECT_FALSE(reader.readText(text, 1000));
+    EXPECT_EQ(text, content);
+    EXPECT_TRUE(reader.isEOF());
+    EXPECT_EQ(codeOf([&] { reader.readBytes(buffer, 1); }), FileException::FL_EOF);
+    EXPECT_EQ(codeOf([&] { reader.readLine(); }), FileException::FL_EOF);
+    EXPECT_EQ(codeOf([&] { reader.writeBytes("x", 1); }), FileException::FL_CANNOT_WRITE);
+    reader.close();
+    EXPECT_EQ(codeOf([&] { reader.readBytes(buffer, 1); }), FileException::FL_IS_CLOSED);
+    EXPECT_EQ(codeOf([&] { reader.seek(0, 0); }), FileException::FL_IS_CLOSED);
+
+    // A later writing opening starts the size afresh.
+    writer.open(W | NOLOCK);
+    writer.writeText("abc");
+    EXPECT_EQ(writer.getUncompressedSize(), 3);
+    writer.close();
+    EXPECT_EQ(readWhole(target), "abc");
+}
+
+TEST_F(FileGZTest, ReadLineKeepsCarriageReturns) {
+    const std::string longLine(3000, 'L');
+    writeGzip(target, "a\r\nb\r\n\n" + longLine + "\nlast");
+    FileGZ file(target);
+    file.open(R);
+    EXPECT_EQ(file.readLine(), "a\r");
+    EXPECT_EQ(file.tell(), 3);
+    EXPECT_EQ(file.readLine(), "b\r");
+    EXPECT_EQ(file.readLine(), "");
+    EXPECT_EQ(file.readLine(), longLine);
+    EXPECT_FALSE(file.isEOF());
+    EXPECT_EQ(file.readLine(), "last");
+    EXPECT_TRUE(file.isEOF());
+}
+
+TEST_F(FileGZTest, SeekRules) {
+    const std::string content = sampleText(40);
+    FileGZ file(target);
+    file.open(W | NOLOCK);
+    file.writeText(content.substr(0, 20));
+    std::string message;
+    EXPECT_EQ(codeOf([&] { file.seek(10, FileBase::FROM_BEGIN); }, &message), FileException::FL_ERROR);
+    EXPECT_EQ(message, "FileGZ negative seek for FILE_WRITE.");
+    EXPECT_EQ(codeOf([&] { file.seek(-1, FileBase::FROM_CURRENT); }, &message), FileException::FL_ERROR);
+    EXPECT_EQ(message, "FileGZ negative seek for FILE_WRITE.");
+    // Forwards the gap is filled with zero bytes.
+    EXPECT_EQ(file.seek(25, FileBase::FROM_BEGIN), 25);
+    EXPECT_EQ(file.seek(0, FileBase::FROM_CURRENT), 25);
+    EXPECT_EQ(file.getUncompressedSize(), 25);
+    file.writeText(content.substr(25));
+    file.close();
+    const std::string written = content.substr(0, 20) + std::string(5, '\0') + content.substr(25);
+    EXPECT_EQ(readWhole(target), written);
+
+    file.open(R);
+    EXPECT_EQ(file.seek(10, FileBase::FROM_BEGIN), 10);
+    std::string text;
+    file.readText(text, 3);
+    EXPECT_EQ(text, written.substr(10, 3));
+    EXPECT_EQ(file.seek(3, FileBase::FROM_BEGIN), 3);
+    EXPECT_EQ(codeOf([&] { file.seek(-5, FileBase::FROM_CURRENT); }, &message), FileException::FL_ERROR);
+    EXPECT_EQ(message, "FileGZ seek underflow.");
+    EXPECT_EQ(file.tell(), 3);
+    EXPECT_EQ(file.seek(-2, FileBase::FROM_CURRENT), 1);
+    EXPECT_EQ(file.seek(4, FileBase::FROM_CURRENT), 5);
+    // From the end the offset counts back, whatever its sign.
+    EXPECT_EQ(file.seek(5, FileBase::FROM_END), 35);
+    EXPECT_EQ(file.seek(-6, FileBase::FROM_END), 34);
+    file.readText(text, 100);
+    EXPECT_EQ(text, written.substr(34));
+    EXPECT_EQ(file.seek(0, FileBase::FROM_END), 40);
+    EXPECT_TRUE(file.isEOF());
+    EXPECT_EQ(codeOf([&] { file.seek(41, FileBase::FROM_END); }, &message), FileException::FL_ERROR);
+    EXPECT_EQ(message, "FileGZ seek overflow.");
+    EXPECT_EQ(codeOf([&] { file.seek(0, 3); }), FileException::FL_POSITION);
+}
+
+TEST_F(FileGZTest, AppendRecompressesTheOldContent) {
+    const std::string old = sampleText(5000);
+    writeGzip(target, old);
+    FileGZ file(target);
+    file.open(W | APPEND);  // locked, safe update
+    EXPECT_EQ(file.tell(), 5000);
+    EXPECT_EQ(file.getUncompressedSize(), 5000);
+    EXPECT_TRUE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".tmp.orig.copy"));
+    file.writeLine("new line");
+    file.close();
+    EXPECT_EQ(readWhole(target), old + "new line\n");
+    for (const char* leftover : {".tmp", ".lock", ".orig.copy", ".tmp.orig.copy"}) {
+        EXPECT_FALSE(exists(target + leftover)) << leftover;
+    }
+
+    // Unlocked, in place; and onto a file that is not there yet.
+    file.open(W | APPEND | UNSAFE | NOLOCK);
+    file.writeText("more");
+    file.close();
+    EXPECT_EQ(readWhole(target), old + "new line\nmore");
+    FileGZ fresh(dir.file("fresh.gz"));
+    fresh.open(W | APPEND | CREATE);
+    EXPECT_EQ(fresh.tell(), 0);
+    fresh.writeText("first");
+    fresh.close();
+    EXPECT_EQ(readWhole(dir.file("fresh.gz")), "first");
+}
+
+TEST_F(FileGZTest, FailedAppendPutsTheOldFileBack) {
+    // A damaged old file cannot be copied: the append fails and the file is
+    // left exactly as it was.
+    writeGzip(target, sampleText(20000));
+    std::string damaged = readAll(target);
+    damaged.resize(damaged.size() / 2);
+    writeAll(target, damaged);
+    for (uint16_t access : {uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE), uint16_t(W | APPEND | NOLOCK)}) {
+        FileGZ file(target);
+        EXPECT_EQ(codeOf([&] { file.open(access); }), FileException::FL_READ) << access;
+        EXPECT_TRUE(file.isClosed());
+        EXPECT_FALSE(file.inSafeUpdate());
+        EXPECT_EQ(readAll(target), damaged);
+        for (const char* leftover : {".tmp", ".lock", ".orig.copy", ".tmp.orig.copy"}) {
+            EXPECT_FALSE(exists(target + leftover)) << leftover;
+        }
+    }
+}
+
+TEST_F(FileGZTest, SafeUpdateCommitsOrDiscards) {
+    writeGzip(target, "earlier");
+    FileGZ file(target);
+    file.open(W);
+    file.writeText("replaced");
+    EXPECT_EQ(readWhole(target), "earlier");
+    file.abort();
+    EXPECT_EQ(readWhole(target), "earlier");
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
+
+    file.open(W);
+    FileGZ other(target);
+    EXPECT_EQ(codeOf([&] { other.open(W); }), FileException::FL_IS_LOCKED);
+    file.writeText("replaced");
+    file.close();
+    EXPECT_EQ(readWhole(target), "replaced");
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
+}
+
+TEST_F(FileGZTest, DamagedDataIsAReadErrorNotAnEnd) {
+    writeGzip(target, sampleText(20000));
+    std::string damaged = readAll(target);
+    damaged.resize(damaged.size() / 2);
+    writeAll(target, damaged);
+    FileGZ file(target);
+    file.open(R);
+    std::string text;
+    EXPECT_EQ(codeOf([&] {
+                  while (!file.isEOF()) file.readText(text, 4096);
+              }),
+              FileException::FL_READ);
+}
+
+TEST_F(FileGZTest, SeveralMembersReadBackWhole) {
+    // Concatenated gzip files: the trailer tells only the last member's size.
+    const std::string first = sampleText(3000);
+    writeGzip(dir.file("a.gz"), first);
+    writeGzip(dir.file("b.gz"), "tail");
+    writeAll(target, readAll(dir.file("a.gz")) + readAll(dir.file("b.gz")));
+    FileGZ file(target);
+    file.open(R);
+    EXPECT_EQ(file.getUncompressedSize(), 4);
+    file.close();
+    EXPECT_EQ(readWhole(target), first + "tail");
+}
+
+TEST_F(FileGZTest, SystemGzipReadsWhatWeWrite) {
+    if (!haveGzip()) GTEST_SKIP() << "no gzip";
+    const std::string content = sampleText(3 * 1024 * 1024 + 17);
+    FileGZ file(target);
+    file.open(W | CREATE);
+    for (size_t at = 0; at < content.size(); at += 100000) file.writeText(content.substr(at, 100000));
+    file.close();
+    EXPECT_TRUE(gunzip(dir, target) == content);
+
+    file.open(W | APPEND);
+    file.writeText("appended\r\n");
+    file.close();
+    EXPECT_TRUE(gunzip(dir, target) == content + "appended\r\n");
+}
+
+TEST_F(FileGZTest, WeReadWhatSystemGzipWrites) {
+    if (!haveGzip()) GTEST_SKIP() << "no gzip";
+    const std::string content = sampleText(4 * 1024 * 1024 + 3);
+    const std::string plain = dir.file("plain");
+    writeAll(plain, content);
+    ASSERT_EQ(std::system(("gzip -c '" + plain + "' > '" + target + "'").c_str()), 0);
+    FileGZ file(target);
+    file.open(R);
+    EXPECT_EQ(file.getUncompressedSize(), static_cast<int64_t>(content.size()));
+    file.close();
+    EXPECT_TRUE(readWhole(target) == content);
+
+    writeAll(plain, "");
+    ASSERT_EQ(std::system(("gzip -c '" + plain + "' > '" + target + "'").c_str()), 0);
+    file.open(R);
+    EXPECT_TRUE(file.isEOF());
+    EXPECT_EQ(file.getUncompressedSize(), 0);
+}
+
+}  // namespace
