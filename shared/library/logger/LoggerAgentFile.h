@@ -1,0 +1,63 @@
+/// LoggerAgentFile appends log lines to the debug log file. Several processes of
+/// the family may write log files of the same name at once, so every append runs
+/// under two guards: an unnamed one for this process's threads and a machine-wide
+/// one named after the file's base name (directories do not matter). The guards are
+/// held only while one line is appended, never between lines.
+///
+/// The file is opened lazily, at the first line after setFile, in place (no
+/// temporary copy, no lock file) and then kept open; each line is written at the
+/// current end of the file followed by "\r\n" and flushed at once. When the agent
+/// creates the file, it records the time in the resource coreLogOpened (UTC, basic
+/// form). The agent owns its file object; its destructor closes the file.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "DateTime.h"
+#include "FileBase.h"
+#include "LoggerAgent.h"
+#include "Monopoly.h"
+#include "SmartPointer.h"
+
+namespace Brolix {
+
+class LoggerAgentFile : public LoggerAgent {
+public:
+    LoggerAgentFile();
+    ~LoggerAgentFile() override;
+
+    /// "file:///" followed by the current file's path.
+    std::string location() const override;
+    /// Appends `line` and "\r\n" and flushes. False when the guards could not be
+    /// taken or the file could not be opened or written; the line is then lost and
+    /// the next call tries again. A stored coreLogOpened that cannot be read raises
+    /// its TimeException, once per file; later calls go on with the current time.
+    bool write(const std::string& line) override;
+
+    /// Moves the agent to `path`. The same path changes nothing; another path closes
+    /// the current file, and the new one is opened by the next write. False only
+    /// when the new file object cannot be made (the agent keeps its old file).
+    bool setFile(const std::string& path);
+
+    /// Tries of the named guard per line, and the pause after each failed try.
+    static const int GUARD_TRIES = 50;
+    static const uint32_t GUARD_PAUSE_MS = 40;
+
+private:
+    bool openFile();
+    bool takeGuards();
+    void giveGuardsBack();
+
+    SmartPointer<FileBase> m_file;
+    Monopoly m_localGuard;
+    std::string m_guardName;
+    DateTime m_openTime;
+    /// The named guard, present only while the guards are held.
+    std::unique_ptr<Monopoly> m_namedGuard;
+    /// Set once the stored open time of the current file was found unreadable and
+    /// reported; the agent then opens the file with the current time.
+    bool m_openTimeReported = false;
+};
+
+}  // namespace Brolix
