@@ -66,6 +66,7 @@ bool LoggerAgentFile::setFile(const std::string& path) {
     if (!m_file.isNull() && !m_file->isClosed()) m_file->close();
     m_file = next;
     m_guardName = guardNameOf(path);
+    m_namedGuard.reset();
     m_openTimeReported = false;
     return true;
 }
@@ -124,22 +125,18 @@ bool LoggerAgentFile::openFile() {
 
 bool LoggerAgentFile::takeGuards() {
     m_localGuard.enforce();
-    m_namedGuard.reset(new Monopoly(m_guardName));
+    if (!m_namedGuard) m_namedGuard.reset(new Monopoly(m_guardName));
     for (int attempt = 0; attempt < GUARD_TRIES; ++attempt) {
         if (m_namedGuard->enforce()) break;
         platform::sleepFor(GUARD_PAUSE_MS);
     }
     if (m_namedGuard->isHeld()) return true;
-    m_namedGuard.reset();
     m_localGuard.relax();
     return false;
 }
 
 void LoggerAgentFile::giveGuardsBack() {
-    if (m_namedGuard) {
-        m_namedGuard->relax();
-        m_namedGuard.reset();
-    }
+    m_namedGuard->relax();
     m_localGuard.relax();
 }
 

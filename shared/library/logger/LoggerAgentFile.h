@@ -2,7 +2,8 @@
 /// the family may write log files of the same name at once, so every append runs
 /// under two guards: an unnamed one for this process's threads and a machine-wide
 /// one named after the file's base name (directories do not matter). The guards are
-/// held only while one line is appended, never between lines.
+/// held only while the file is opened and while one line is appended, never
+/// between lines.
 ///
 /// The file is opened lazily, at the first line after setFile, in place (no
 /// temporary copy, no lock file) and then kept open; each line is written at the
@@ -53,7 +54,10 @@ private:
     Monopoly m_localGuard;
     std::string m_guardName;
     DateTime m_openTime;
-    /// The named guard, present only while the guards are held.
+    /// The named guard of the current file, made at the first append and kept
+    /// between lines. It is held only from takeGuards to giveGuardsBack: the
+    /// machine-wide lock exists only while a line is appended either way, and
+    /// keeping the object spares every line the cost of setting the guard up.
     std::unique_ptr<Monopoly> m_namedGuard;
     /// Set once the stored open time of the current file was found unreadable and
     /// reported; the agent then opens the file with the current time.
