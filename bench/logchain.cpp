@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     }
     // The agent records its file's opening time as a resource; keep that away
     // from the machine's own store.
-    ::setenv("BROLIX_REGISTRY", (directory + "/registry.reg").c_str(), 1);
+    ::setenv("BROLIX_REGISTRY", (directory + "/registry.reg").c_str(), 0);
     const std::string chainPath = directory + "/chain.log";
     const std::string barePath = directory + "/bare.log";
     std::remove(chainPath.c_str());
@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
     std::printf("lines per round: %d, rounds: %d\n", lines, rounds);
     std::printf("chain: %.0f ns per line\n", chain);
     std::printf("bare:  %.0f ns per line\n", bare);
-    std::printf("ratio: %.2f (target at most 2.00: %s)\n", ratio, ratio <= 2.0 ? "met" : "missed");
+    std::printf("ratio: %.2f\n", ratio);
+    std::printf("target: chain at most twice the bare loop (%s)\n", ratio <= 2.0 ? "met" : "missed");
     if (argc <= 3) std::system(("rm -rf '" + directory + "'").c_str());
     return 0;
 }

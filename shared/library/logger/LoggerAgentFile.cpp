@@ -17,7 +17,8 @@ namespace {
 const char* const OPENED_RESOURCE = "coreLogOpened";
 
 /// Written in place at the end: no temporary copy, no lock file (value 122).
-const uint16_t LOG_ACCESS = ACCESS_WRITE | ACCESS_CREATE | ACCESS_APPEND | ACCESS_UNSAFE | ACCESS_NOLOCK;
+const uint16_t LOG_ACCESS = FileBase::ACCESS_WRITE | FileBase::ACCESS_CREATE | FileBase::ACCESS_APPEND |
+                            FileBase::ACCESS_UNSAFE | FileBase::ACCESS_NOLOCK;
 
 /// The base name of `path` (the whole path when it has no separator).
 std::string guardNameOf(const std::string& path) {
@@ -77,7 +78,7 @@ bool LoggerAgentFile::write(const std::string& line) {
     if (!takeGuards()) return false;
     bool written = true;
     try {
-        m_file->seek(0, 2);
+        m_file->seek(0, FileBase::FROM_END);
         m_file->writeText(line + "\r\n");
         m_file->flush();
     } catch (...) {

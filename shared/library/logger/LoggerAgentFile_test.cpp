@@ -156,8 +156,10 @@ TEST_F(LoggerAgentFileTest, StoredOpeningTimeOfAnExistingFile) {
         SCOPED_TRACE(c.stored ? c.stored : "(none)");
         const std::string log = path("existing.log");
         std::ofstream(log, std::ios::binary) << "old\r\n";
-        ::system(("rm -f '" + m_dir + "/registry.reg'").c_str());
-        if (c.stored) ASSERT_EQ(setResource("coreLogOpened", c.stored), 0);
+        std::remove((m_dir + "/registry.reg").c_str());
+        if (c.stored) {
+            ASSERT_EQ(setResource("coreLogOpened", c.stored), 0);
+        }
 
         LoggerAgentFile agent;
         agent.setFile(log);
@@ -168,7 +170,9 @@ TEST_F(LoggerAgentFileTest, StoredOpeningTimeOfAnExistingFile) {
         EXPECT_TRUE(agent.write("new"));
         std::string stored;
         EXPECT_EQ(getResource("coreLogOpened", stored), c.stored ? 0 : 2);
-        if (c.stored) EXPECT_EQ(stored, c.stored);
+        if (c.stored) {
+            EXPECT_EQ(stored, c.stored);
+        }
         EXPECT_EQ(readAll(log), "old\r\nnew\r\n");
     }
 }
@@ -200,12 +204,13 @@ pid_t holdGuardInChild(const std::string& name, int holdMs) {
 }
 
 TEST_F(LoggerAgentFileTest, GivesUpWhileAnotherProcessHoldsTheNamedGuard) {
-    // The guard is named after the base name only: another directory, same name.
+    // The guard is named after the base name only, so a process writing a file of
+    // that name anywhere holds it.
     LoggerAgentFile agent;
     ASSERT_TRUE(agent.setFile(path("held.log")));
     ASSERT_TRUE(agent.write("before"));
 
-    const pid_t child = holdGuardInChild("elsewhere\\held.log", 3000);
+    const pid_t child = holdGuardInChild("held.log", 3000);
     ASSERT_GT(child, 0);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(agent.write("dropped"));
@@ -230,11 +235,11 @@ TEST_F(LoggerAgentFileTest, WritesOnceTheHolderLetsGoInTime) {
     EXPECT_EQ(readAll(path("brief.log")), "waited\r\n");
 }
 
-/// The line that process `writer` writes as its `index`th; every 500th line is
+/// The line that process `writer` writes as its `index`th; every 50th line is
 /// longer than a stream buffer, so that an unguarded append would be torn.
 std::string stressLine(int writer, int index) {
     std::string line = "writer " + std::to_string(writer) + " line " + std::to_string(index) + " ";
-    line.append(index % 500 == 0 ? 12000 : 40 + index % 37, static_cast<char>('a' + writer));
+    line.append(index % 50 == 0 ? 12000 : 40 + index % 37, static_cast<char>('a' + writer));
     return line + " end";
 }
 
