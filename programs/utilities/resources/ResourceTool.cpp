@@ -55,10 +55,18 @@ std::string printable(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
         switch (c) {
-            case '\0': out += "\\0"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '\0':
+                out += "\\0";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 32 || c == 127) {
                     char buffer[8];
@@ -88,7 +96,8 @@ std::string describeValue(const RegistryValue& value) {
         case platform::REGISTRY_DWORD:
             if (data.size() == 4) {
                 const uint32_t n = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-                                   static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24;
+                                   static_cast<uint32_t>(data[2]) << 16 |
+                                   static_cast<uint32_t>(data[3]) << 24;
                 return "(number) " + std::to_string(static_cast<int32_t>(n));
             }
             break;
@@ -139,8 +148,8 @@ int get(const std::string& name, std::ostream& out, std::ostream& err) {
     if (rc == 1) {
         err << PROGRAM << ": " << name << ": out of memory\n";
     } else {
-        err << PROGRAM << ": " << name << ": not found or unreadable in key " << keyDescription() << " (store "
-            << storeDescription() << ")\n";
+        err << PROGRAM << ": " << name << ": not found or unreadable in key " << keyDescription()
+            << " (store " << storeDescription() << ")\n";
     }
     return TOOL_FAILED;
 }

@@ -17,11 +17,7 @@ TEST(FileUtilsTest, EnsureTrailingSeparator) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"", ""},
-        {"C:\\dir", "C:\\dir\\"},
-        {"C:\\dir\\", "C:\\dir\\"},
-        {"/tmp/", "/tmp/"},
-        {"x", "x\\"},
+        {"", ""}, {"C:\\dir", "C:\\dir\\"}, {"C:\\dir\\", "C:\\dir\\"}, {"/tmp/", "/tmp/"}, {"x", "x\\"},
     };
     for (const auto& c : cases) {
         std::string path(c.in);

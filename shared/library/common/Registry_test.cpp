@@ -106,7 +106,8 @@ TEST_F(RegistryTest, ReadsTheTextFormat) {
     EXPECT_NE(rewritten.find("; machine settings\n[HKEY_LOCAL_MACHINE\\software\\brolix\\resources]"),
               std::string::npos)
         << rewritten;
-    EXPECT_NE(rewritten.find("; kept as written\n\"Exp\"=hex(2):24,7b,42,7d,00"), std::string::npos) << rewritten;
+    EXPECT_NE(rewritten.find("; kept as written\n\"Exp\"=hex(2):24,7b,42,7d,00"), std::string::npos)
+        << rewritten;
     for (const auto& c : cases) EXPECT_EQ(query(c.path, c.name), c.bytes) << c.name;
     EXPECT_EQ(query("SOFTWARE\\Brolix\\Resources", "Added"), "new");
 }
@@ -132,9 +133,10 @@ TEST_F(RegistryTest, WritesEveryTypeBackExactly) {
         {"", REGISTRY_SZ, "unnamed"},
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(registrySetValue(key, c.name, c.type, reinterpret_cast<const unsigned char*>(c.bytes.data()),
-                                   static_cast<uint32_t>(c.bytes.size())),
-                  RegistryStatus::Ok);
+        ASSERT_EQ(
+            registrySetValue(key, c.name, c.type, reinterpret_cast<const unsigned char*>(c.bytes.data()),
+                             static_cast<uint32_t>(c.bytes.size())),
+            RegistryStatus::Ok);
     }
     registryCloseKey(key);
     for (const auto& c : cases) {
@@ -151,7 +153,8 @@ TEST_F(RegistryTest, WritesEveryTypeBackExactly) {
 TEST_F(RegistryTest, QueryReportsTheSizeItNeeds) {
     ASSERT_EQ(setResource("Long", std::string(150, 'q')), 0);
     RegistryKey key = nullptr;
-    ASSERT_EQ(registryOpenKey(RegistryRoot::LocalMachine, "SOFTWARE\\Brolix\\Resources", key), RegistryStatus::Ok);
+    ASSERT_EQ(registryOpenKey(RegistryRoot::LocalMachine, "SOFTWARE\\Brolix\\Resources", key),
+              RegistryStatus::Ok);
     unsigned char buffer[100];
     uint32_t type = 0;
     uint32_t size = sizeof buffer;
@@ -194,6 +197,13 @@ TEST_F(RegistryTest, UnparsableStoresAreRefusedAndKept) {
         EXPECT_EQ(key, nullptr);
         EXPECT_EQ(readStore(), file);
     }
+    // Names that would break the text form are refused before anything is written.
+    writeStore("");
+    EXPECT_EQ(setResource("two\nlines", "x"), 1);
+    EXPECT_EQ(setResource(std::string("zero\0byte", 9), "x"), 1);
+    EXPECT_EQ(writeRegistryValue("Key\rPath", "A", REGISTRY_SZ, nullptr, 0), 1);
+    EXPECT_EQ(readStore(), "");
+
     // An empty file is an empty registry and may be written.
     writeStore("");
     RegistryKey key = nullptr;

@@ -26,8 +26,8 @@ std::string splitAt(std::string& text, char delimiter) {
     return head;
 }
 
-void splitString(const std::string& text, char delimiter, std::vector<std::string>& fields,
-                 uint32_t maxCount, bool skipEmpty) {
+void splitString(const std::string& text, char delimiter, std::vector<std::string>& fields, uint32_t maxCount,
+                 bool skipEmpty) {
     fields.clear();
     if (text.empty()) return;
     // Unsigned on purpose: a maximum of 0 wraps round to "no limit".

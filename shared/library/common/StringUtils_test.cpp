@@ -13,15 +13,9 @@ TEST(StringUtilsTest, StripQuotes) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"", ""},
-        {"\"", ""},
-        {"'", ""},
-        {"\"a b\"", "a b"},
-        {"'x'", "x"},
-        {"\"\"", ""},
-        {"\"a'", "\"a'"},
-        {"a\"b\"", "a\"b\""},
-        {"\"in\"side\"", "in\"side"},
+        {"", ""},           {"\"", ""},           {"'", ""},
+        {"\"a b\"", "a b"}, {"'x'", "x"},         {"\"\"", ""},
+        {"\"a'", "\"a'"},   {"a\"b\"", "a\"b\""}, {"\"in\"side\"", "in\"side"},
         {"plain", "plain"},
     };
     for (const auto& c : cases) {

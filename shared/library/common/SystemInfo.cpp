@@ -24,8 +24,10 @@ const uint32_t VALUE_BUFFER_SIZE = 100;
 /// The root names the module knows, built once before the first lookup.
 const std::map<std::string, RegistryRoot>& rootTable() {
     static const std::map<std::string, RegistryRoot> table = {
-        {"HKEY_CLASSES_ROOT", RegistryRoot::ClassesRoot}, {"HKEY_CURRENT_CONFIG", RegistryRoot::CurrentConfig},
-        {"HKEY_CURRENT_USER", RegistryRoot::CurrentUser}, {"HKEY_LOCAL_MACHINE", RegistryRoot::LocalMachine},
+        {"HKEY_CLASSES_ROOT", RegistryRoot::ClassesRoot},
+        {"HKEY_CURRENT_CONFIG", RegistryRoot::CurrentConfig},
+        {"HKEY_CURRENT_USER", RegistryRoot::CurrentUser},
+        {"HKEY_LOCAL_MACHINE", RegistryRoot::LocalMachine},
         {"HKEY_USERS", RegistryRoot::Users},
     };
     return table;
@@ -67,7 +69,8 @@ struct Expansion {
     int readsLeft;
 };
 
-int readText(const std::string& keyPath, const std::string& valueName, std::string& value, Expansion& expansion);
+int readText(const std::string& keyPath, const std::string& valueName, std::string& value,
+             Expansion& expansion);
 
 /// Replaces "${Name}" references in `value`. The search resumes at the index
 /// where the closing brace stood before a replacement, without adjusting it for
@@ -90,7 +93,8 @@ void expandReferences(const std::string& keyPath, std::string& value, Expansion&
     }
 }
 
-int readText(const std::string& keyPath, const std::string& valueName, std::string& value, Expansion& expansion) {
+int readText(const std::string& keyPath, const std::string& valueName, std::string& value,
+             Expansion& expansion) {
     std::string text;
     {
         OpenKey key;
@@ -143,7 +147,8 @@ int readRegistryNumber(const std::string& keyPath, const std::string& valueName,
     unsigned char buffer[VALUE_BUFFER_SIZE];
     uint32_t type = 0;
     uint32_t size = sizeof buffer;
-    if (platform::registryQueryValue(key.get(), valueName, type, buffer, size) != RegistryStatus::Ok) return 2;
+    if (platform::registryQueryValue(key.get(), valueName, type, buffer, size) != RegistryStatus::Ok)
+        return 2;
     if (type != platform::REGISTRY_DWORD) return 3;
     // A number value of any other size than four bytes is unreadable.
     if (size != 4) return 2;
@@ -205,9 +210,9 @@ int setResource(const std::string& name, const std::string& value) {
 
 int setResourceNumber(const std::string& name, int32_t value) {
     const uint32_t number = static_cast<uint32_t>(value);
-    const unsigned char bytes[4] = {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
-                                    static_cast<unsigned char>(number >> 16),
-                                    static_cast<unsigned char>(number >> 24)};
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
+        static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
     return writeRegistryValue(resourceKeyPath(), name, platform::REGISTRY_DWORD, bytes, sizeof bytes);
 }
 

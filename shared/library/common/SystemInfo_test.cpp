@@ -32,14 +32,13 @@ protected:
         std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
-    void writeStore(const std::string& content) {
-        std::ofstream(m_store, std::ios::binary) << content;
-    }
+    void writeStore(const std::string& content) { std::ofstream(m_store, std::ios::binary) << content; }
     void setRaw(const std::string& name, uint32_t type, const std::string& bytes,
                 const std::string& keyPath = "SOFTWARE\\Brolix\\Resources") {
-        ASSERT_EQ(writeRegistryValue(keyPath, name, type, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                     static_cast<uint32_t>(bytes.size())),
-                  0);
+        ASSERT_EQ(
+            writeRegistryValue(keyPath, name, type, reinterpret_cast<const unsigned char*>(bytes.data()),
+                               static_cast<uint32_t>(bytes.size())),
+            0);
     }
 
     std::string m_dir;
@@ -60,8 +59,8 @@ TEST_F(SystemInfoTest, ResultCodesOfReads) {
         int textCode;
         int numberCode;
     } cases[] = {
-        {"Text", 0, 3},    {"Level", 3, 0},   {"Short", 3, 2},    {"Text100", 0, 3},
-        {"Text101", 0, 2}, {"Binary", 3, 3},  {"Missing", 2, 2},
+        {"Text", 0, 3},    {"Level", 3, 0},  {"Short", 3, 2},   {"Text100", 0, 3},
+        {"Text101", 0, 2}, {"Binary", 3, 3}, {"Missing", 2, 2},
     };
     for (const auto& c : cases) {
         std::string text = "untouched";
@@ -164,9 +163,9 @@ TEST_F(SystemInfoTest, ExpandsReferences) {
     } cases[] = {
         {"C:\\dir\\${Sub}\\tail", "C:\\dir\\sub\\tail"},
         {"C:\\dir\\${Missing}\\tail", "C:\\dir\\${Missing}\\tail"},
-        {"${B}", "b"},          // start 0 is below 4 - 3
-        {"${}", "${}"},         // start 0 is not below 3 - 3
-        {"a${Sub", "a${Sub"},   // no closing brace
+        {"${B}", "b"},         // start 0 is below 4 - 3
+        {"${}", "${}"},        // start 0 is not below 3 - 3
+        {"a${Sub", "a${Sub"},  // no closing brace
         {"[${Nested}]", "[<sub>]"},
         {"${Expand}!", "b!"},
         // The search goes on at the index where the closing brace stood: after an

@@ -31,7 +31,8 @@ public:
 
     /// Skips blanks from `start`; `count` is the number skipped. Returns where it
     /// stopped, or npos when that is at or past the end of the text.
-    virtual size_t skipBlanks(const std::string& text, size_t& count, size_t start, size_t maxLength) const = 0;
+    virtual size_t skipBlanks(const std::string& text, size_t& count, size_t start,
+                              size_t maxLength) const = 0;
 
     /// The end (one past the last character) of the token that starts at
     /// `start`, or npos when there is none; `significant` tells whether the

@@ -58,8 +58,10 @@ struct RootName {
 };
 
 const RootName ROOT_NAMES[] = {
-    {RegistryRoot::ClassesRoot, "HKEY_CLASSES_ROOT"},   {RegistryRoot::CurrentConfig, "HKEY_CURRENT_CONFIG"},
-    {RegistryRoot::CurrentUser, "HKEY_CURRENT_USER"},   {RegistryRoot::LocalMachine, "HKEY_LOCAL_MACHINE"},
+    {RegistryRoot::ClassesRoot, "HKEY_CLASSES_ROOT"},
+    {RegistryRoot::CurrentConfig, "HKEY_CURRENT_CONFIG"},
+    {RegistryRoot::CurrentUser, "HKEY_CURRENT_USER"},
+    {RegistryRoot::LocalMachine, "HKEY_LOCAL_MACHINE"},
     {RegistryRoot::Users, "HKEY_USERS"},
 };
 
@@ -274,8 +276,8 @@ std::vector<std::string> logicalLines(const std::string& content) {
         current += line;
         const std::string t = trim(current);
         // Only hex lists continue; a quoted text ending in an escaped backslash does not.
-        continuing = !t.empty() && t.back() == '\\' && t.find("=hex") != std::string::npos &&
-                     t[0] != ';' && t[0] != '[';
+        continuing = !t.empty() && t.back() == '\\' && t.find("=hex") != std::string::npos && t[0] != ';' &&
+                     t[0] != '[';
         if (continuing) {
             current = t.substr(0, t.size() - 1);
         } else {
@@ -313,7 +315,8 @@ bool parseStore(const std::string& content, Store& store) {
             const size_t sep = full.find('\\');
             RegistryRoot root;
             if (!rootByName(full.substr(0, sep), root)) return false;
-            const std::string path = sep == std::string::npos ? std::string() : canonicalPath(full.substr(sep));
+            const std::string path =
+                sep == std::string::npos ? std::string() : canonicalPath(full.substr(sep));
             section = findSection(store, root, path);
             if (section == nullptr) {
                 store.sections.push_back(Section());
@@ -417,9 +420,9 @@ std::string formatStore(const Store& store) {
                 line += quoted(std::string(v.data.begin(), v.data.end()));
             } else if (v.type == REGISTRY_DWORD && v.data.size() == 4) {
                 char buffer[16];
-                const uint32_t number = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
-                                        static_cast<uint32_t>(v.data[2]) << 16 |
-                                        static_cast<uint32_t>(v.data[3]) << 24;
+                const uint32_t number =
+                    static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
+                    static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
                 std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(number));
                 line += buffer;
             } else {
@@ -548,6 +551,12 @@ bool saveStore(const std::string& path, const Store& store) {
     return true;
 }
 
+/// Names that the text form can hold: a zero byte or a line break would cut
+/// the line it stands on and leave the store unparsable.
+bool storableName(const std::string& name) {
+    return name.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
+}
+
 }  // namespace
 
 struct RegistryKeyData {
@@ -600,7 +609,8 @@ RegistryStatus modifyStore(RegistryKey key, Change change) {
 
 RegistryStatus registryOpenKey(RegistryRoot root, const std::string& path, RegistryKey& key) {
     key = nullptr;
-    RegistryKey opened = new (std::nothrow) RegistryKeyData{root, canonicalPath(path), storePath(), false, Store()};
+    RegistryKey opened =
+        new (std::nothrow) RegistryKeyData{root, canonicalPath(path), storePath(), false, Store()};
     if (opened == nullptr) return RegistryStatus::Failed;
     bool loaded;
     {
@@ -621,7 +631,9 @@ RegistryStatus registryOpenKey(RegistryRoot root, const std::string& path, Regis
 
 RegistryStatus registryCreateKey(RegistryRoot root, const std::string& path, RegistryKey& key) {
     key = nullptr;
-    RegistryKey opened = new (std::nothrow) RegistryKeyData{root, canonicalPath(path), storePath(), true, Store()};
+    if (!storableName(path)) return RegistryStatus::Failed;
+    RegistryKey opened =
+        new (std::nothrow) RegistryKeyData{root, canonicalPath(path), storePath(), true, Store()};
     if (opened == nullptr) return RegistryStatus::Failed;
     // Creating an empty key leaves no trace until a value is set; what must hold
     // here is that the store can be locked and parsed, so that it may be changed.
@@ -668,7 +680,7 @@ RegistryStatus registryQueryValue(RegistryKey key, const std::string& name, uint
 
 RegistryStatus registrySetValue(RegistryKey key, const std::string& name, uint32_t type,
                                 const unsigned char* data, uint32_t size) {
-    if (data == nullptr && size > 0) return RegistryStatus::Failed;
+    if ((data == nullptr && size > 0) || !storableName(name)) return RegistryStatus::Failed;
     return modifyStore(key, [&](Section& section) {
         Value* value = findValue(section, name);
         if (value == nullptr) {
