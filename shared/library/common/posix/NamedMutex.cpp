@@ -5,12 +5,14 @@
 //
 // The descriptor stays open between tries: taking and giving up the lock is then
 // two system calls, which matters because the file log agent takes a named lock
-// for every line it writes. Two things can make a kept descriptor wrong, and both
-// are checked on every try:
+// for every line it writes. Two things can make a kept descriptor wrong:
 //  - a fork: the child shares the parent's open file description and with it the
-//    parent's lock, so a child reopens the file for itself;
+//    parent's lock, so a child reopens the file for itself (a fork handler counts
+//    forks, which costs nothing per try);
 //  - the file being removed from the directory (a cleaner sweeping old files):
 //    a newcomer would lock a new file of the same name, so the old one is dropped.
+//    This is checked when a try succeeds, at most once a second, since the check
+//    costs as much as the lock itself.
 //
 // The directory is "/run/lock/brolix" where the system has "/run/lock", else
 // "/tmp/brolix-locks"; it and its files are open to every user (sticky, like
@@ -18,11 +20,14 @@
 #include "platform/NamedMutex.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 
@@ -30,6 +35,21 @@ namespace Brolix {
 namespace platform {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a held descriptor is checked for a file removed from the directory.
+const std::chrono::seconds LINK_CHECK_INTERVAL(1);
+
+// Counts the forks of this process, as seen in the child.
+std::atomic<unsigned> g_forks(0);
+
+extern "C" void countFork() { g_forks.fetch_add(1, std::memory_order_relaxed); }
+
+void watchForks() {
+    static const bool registered = ::pthread_atfork(nullptr, nullptr, countFork) == 0;
+    (void)registered;
+}
 
 const std::string& lockDirectory() {
     static const std::string directory = [] {
@@ -91,8 +111,11 @@ int openLockFile(const std::string& path) {
 struct NamedMutex::State {
     std::string path;
     int fd = -1;
-    pid_t pid = 0;
+    unsigned forks = 0;  ///< the fork count when the descriptor was opened
+    Clock::time_point linkChecked;
     bool locked = false;
+
+    bool inherited() const { return forks != g_forks.load(std::memory_order_relaxed); }
 
     void closeFile() {
         if (fd >= 0) ::close(fd);
@@ -102,19 +125,20 @@ struct NamedMutex::State {
 };
 
 NamedMutex::NamedMutex(const std::string& name) : m_state(new State) {
+    watchForks();
     m_state->path = lockDirectory() + "/" + lockFileName(name);
 }
 
 NamedMutex::~NamedMutex() {
     // Closing the only descriptor of this process's description releases the lock;
     // a forked child's copy must not release the parent's lock, so it only closes.
-    if (m_state->locked && m_state->pid == ::getpid()) ::flock(m_state->fd, LOCK_UN);
+    if (m_state->locked && !m_state->inherited()) ::flock(m_state->fd, LOCK_UN);
     m_state->closeFile();
 }
 
 NamedMutex::Result NamedMutex::tryLock() {
     State& s = *m_state;
-    if (s.fd >= 0 && s.pid != ::getpid()) {
+    if (s.fd >= 0 && s.inherited()) {
         // Inherited across fork: the description (and any lock on it) is the parent's.
         ::close(s.fd);
         s.fd = -1;
@@ -125,20 +149,26 @@ NamedMutex::Result NamedMutex::tryLock() {
             if (!ensureLockDirectory(lockDirectory())) return FAILED;
             s.fd = openLockFile(s.path);
             if (s.fd < 0) return FAILED;
-            s.pid = ::getpid();
+            s.forks = g_forks.load(std::memory_order_relaxed);
+            s.linkChecked = Clock::now();
         }
         int rc;
         do {
             rc = ::flock(s.fd, LOCK_EX | LOCK_NB);
         } while (rc != 0 && errno == EINTR);
         if (rc != 0) return errno == EWOULDBLOCK ? BUSY : FAILED;
-        struct stat st;
-        if (::fstat(s.fd, &st) == 0 && st.st_nlink > 0) {
-            s.locked = true;
-            return ACQUIRED;
+        const Clock::time_point now = Clock::now();
+        if (now - s.linkChecked >= LINK_CHECK_INTERVAL) {
+            struct stat st;
+            if (::fstat(s.fd, &st) != 0 || st.st_nlink == 0) {
+                // The file is gone from the directory; lock the one that is there now.
+                s.closeFile();
+                continue;
+            }
+            s.linkChecked = now;
         }
-        // The file is gone from the directory; lock the one that is there now.
-        s.closeFile();
+        s.locked = true;
+        return ACQUIRED;
     }
     return FAILED;
 }
@@ -146,7 +176,7 @@ NamedMutex::Result NamedMutex::tryLock() {
 bool NamedMutex::unlock() {
     State& s = *m_state;
     if (!s.locked) return true;
-    if (s.pid != ::getpid()) {
+    if (s.inherited()) {
         // A forked child's copy: the lock is the parent's to give up.
         s.closeFile();
         return true;
