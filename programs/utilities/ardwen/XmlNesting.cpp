@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -21,36 +22,30 @@ size_t utf8Step(unsigned char b) {
     return 1;
 }
 
-bool isSpace(unsigned char b) { return b == ' ' || (b >= '\t' && b <= '\r'); }
+// Character classes of the library, one bit each per byte value.
+enum : unsigned char { kSpace = 1, kNameStart = 2, kNameChar = 4 };
 
-// Every byte from 127 up counts as a letter for the library's names.
-bool isAlpha(unsigned char b) { return b >= 127 || ((b | 0x20) >= 'a' && (b | 0x20) <= 'z'); }
-
-bool isNameChar(unsigned char b) {
-    return isAlpha(b) || (b >= '0' && b <= '9') || b == '_' || b == '-' || b == '.' || b == ':';
-}
-
-unsigned char lower(unsigned char b) { return (b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 32) : b; }
-
-// Cuts the text at its first zero byte and turns "\r\n" and a lone "\r" into "\n",
-// as the library does with a file's content before it parses it.
-void normalise(std::string& text) {
-    const size_t zero = text.find('\0');
-    if (zero != std::string::npos) text.resize(zero);
-    size_t read = text.find('\r');
-    if (read == std::string::npos) return;
-    size_t write = read;
-    while (read < text.size()) {
-        const char c = text[read++];
-        if (c == '\r') {
-            text[write++] = '\n';
-            if (read < text.size() && text[read] == '\n') ++read;
-        } else {
-            text[write++] = c;
+struct CharClasses {
+    unsigned char bits[256] = {};
+    CharClasses() {
+        for (int b = 0; b < 256; ++b) {
+            // Every byte from 127 up counts as a letter for the library's names.
+            const bool alpha = b >= 127 || ((b | 0x20) >= 'a' && (b | 0x20) <= 'z');
+            const bool digit = b >= '0' && b <= '9';
+            if (b == ' ' || (b >= '\t' && b <= '\r')) bits[b] |= kSpace;
+            if (alpha || b == '_') bits[b] |= kNameStart;
+            if (alpha || digit || b == '_' || b == '-' || b == '.' || b == ':') bits[b] |= kNameChar;
         }
     }
-    text.resize(write);
-}
+};
+
+const CharClasses kClasses;
+
+bool isSpace(unsigned char b) { return (kClasses.bits[b] & kSpace) != 0; }
+bool isNameStart(unsigned char b) { return (kClasses.bits[b] & kNameStart) != 0; }
+bool isNameChar(unsigned char b) { return (kClasses.bits[b] & kNameChar) != 0; }
+
+unsigned char lower(unsigned char b) { return (b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 32) : b; }
 
 // The text of an attribute value as the library delivers it before it knows the
 // encoding: numeric and the five named entities become single bytes.
@@ -106,8 +101,8 @@ bool hasPrefixIgnoringCase(const std::string& text, const char* prefix) {
 
 class Scanner {
 public:
-    Scanner(const std::string& text, size_t maxDepth)
-        : m_data(reinterpret_cast<const unsigned char*>(text.data())), m_size(text.size()), m_maxDepth(maxDepth) {}
+    Scanner(const char* text, size_t size, size_t maxDepth)
+        : m_data(reinterpret_cast<const unsigned char*>(text)), m_size(size), m_maxDepth(maxDepth) {}
 
     XmlNesting run();
 
@@ -121,6 +116,7 @@ private:
     size_t skipSpace(size_t i) const;
     size_t readName(size_t i) const;
     size_t readText(size_t i, unsigned char end);
+    size_t firstLeadByte(size_t i, size_t stop) const;
     size_t passTo(size_t i, const char* terminator);
     size_t attribute(size_t i, size_t* valueBegin, size_t* valueEnd);
     size_t declaration(size_t i, std::string* encoding);
@@ -151,15 +147,16 @@ bool Scanner::startsWith(size_t i, const char* literal, bool ignoreCase) const {
     return true;
 }
 
+// The text ends in a zero byte, so reading up to and including m_size is safe.
 size_t Scanner::skipSpace(size_t i) const {
     for (;;) {
-        const unsigned char b = at(i);
-        if (m_encoding == Encoding::Utf8 && b == 0xEF &&
-            ((at(i + 1) == 0xBB && at(i + 2) == 0xBF) ||
-             (at(i + 1) == 0xBF && (at(i + 2) == 0xBE || at(i + 2) == 0xBF)))) {
-            i += 3;
-        } else if (b != 0 && isSpace(b)) {
+        const unsigned char b = m_data[i];
+        if (isSpace(b)) {
             ++i;
+        } else if (b == 0xEF && m_encoding == Encoding::Utf8 &&
+                   ((m_data[i + 1] == 0xBB && m_data[i + 2] == 0xBF) ||
+                    (m_data[i + 1] == 0xBF && (m_data[i + 2] == 0xBE || m_data[i + 2] == 0xBF)))) {
+            i += 3;
         } else {
             return i;
         }
@@ -168,9 +165,8 @@ size_t Scanner::skipSpace(size_t i) const {
 
 // End of the name that starts at i, or i itself when none starts there.
 size_t Scanner::readName(size_t i) const {
-    const unsigned char first = at(i);
-    if (first == 0 || !(isAlpha(first) || first == '_')) return i;
-    while (at(i) != 0 && isNameChar(at(i))) ++i;
+    if (!isNameStart(m_data[i])) return i;
+    while (isNameChar(m_data[i])) ++i;
     return i;
 }
 
@@ -178,12 +174,38 @@ size_t Scanner::readName(size_t i) const {
 // up to the byte `end` or the end of the document. A multi-byte step that would
 // leave the document is a read past the library's buffer.
 size_t Scanner::readText(size_t i, unsigned char end) {
+    size_t stop = m_size;
+    bool stopKnown = false;
     for (;;) {
-        const unsigned char b = at(i);
-        if (b == 0 || b == end) return i;
-        i += m_encoding == Encoding::Utf8 ? utf8Step(b) : 1;
+        if (!stopKnown || i > stop) {
+            const void* found = i < m_size ? std::memchr(m_data + i, end, m_size - i) : nullptr;
+            stop = found != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(found) - m_data) : m_size;
+            stopKnown = true;
+        }
+        if (m_encoding != Encoding::Utf8) return stop;
+        const size_t lead = firstLeadByte(i, stop);
+        if (lead == stop) return stop;
+        i = lead + utf8Step(m_data[lead]);
         if (i > m_size) return unsafe();
     }
+}
+
+// First byte in [i, stop) that starts a multi-byte step, or stop.
+size_t Scanner::firstLeadByte(size_t i, size_t stop) const {
+    const uint64_t highBits = 0x8080808080808080ULL;
+    while (i < stop) {
+        if (i + 8 <= stop) {
+            uint64_t word;
+            std::memcpy(&word, m_data + i, sizeof word);
+            if ((word & highBits) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        if (utf8Step(m_data[i]) > 1) return i;
+        ++i;
+    }
+    return stop;
 }
 
 // Position after `terminator`, searched from i; the library steps over the
@@ -241,10 +263,8 @@ size_t Scanner::declaration(size_t i, std::string* encoding) {
     return kEnd;
 }
 
-bool Scanner::startsElement(size_t i) const {
-    if (startsWith(i, "<?xml", true) || startsWith(i, "<!", false)) return false;
-    return isAlpha(at(i + 1)) || at(i + 1) == '_';
-}
+// "<?" and "<!" never start an element: neither mark is a letter.
+bool Scanner::startsElement(size_t i) const { return isNameStart(at(i + 1)); }
 
 // A node that is not an element, starting at its "<".
 size_t Scanner::otherNode(size_t i) {
@@ -347,9 +367,30 @@ XmlNesting Scanner::run() {
 
 }  // namespace
 
-XmlNesting checkXmlNesting(std::string document, size_t maxDepth) {
-    normalise(document);
-    return Scanner(document, maxDepth).run();
+size_t normaliseXmlText(char* text, size_t size) {
+    const void* zero = std::memchr(text, '\0', size);
+    if (zero != nullptr) size = static_cast<size_t>(static_cast<const char*>(zero) - text);
+    const void* cr = std::memchr(text, '\r', size);
+    if (cr != nullptr) {
+        size_t read = static_cast<size_t>(static_cast<const char*>(cr) - text);
+        size_t write = read;
+        while (read < size) {
+            const char c = text[read++];
+            if (c == '\r') {
+                text[write++] = '\n';
+                if (read < size && text[read] == '\n') ++read;
+            } else {
+                text[write++] = c;
+            }
+        }
+        size = write;
+    }
+    text[size] = '\0';
+    return size;
+}
+
+XmlNesting checkXmlNesting(const char* text, size_t size, size_t maxDepth) {
+    return Scanner(text, size, maxDepth).run();
 }
 
 }  // namespace Brolix

@@ -13,7 +13,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 
 namespace Brolix {
 
@@ -23,8 +22,15 @@ enum class XmlNesting {
     Unterminated,  ///< the file ends inside a construct the library reads past
 };
 
-/// Checks `document` (the complete file content) against `maxDepth` levels of
-/// element nesting; the document element is level 1.
-XmlNesting checkXmlNesting(std::string document, size_t maxDepth);
+/// Prepares a file's content in place the way the library does before it parses:
+/// the text ends at its first zero byte, and "\r\n" and a lone "\r" become "\n".
+/// Returns the new length and writes a zero byte there, so `text` needs room for
+/// `size` + 1 bytes.
+size_t normaliseXmlText(char* text, size_t size);
+
+/// Checks the prepared `text` of `size` bytes (followed by a zero byte, as
+/// normaliseXmlText leaves it) against `maxDepth` levels of element
+/// nesting; the document element is level 1.
+XmlNesting checkXmlNesting(const char* text, size_t size, size_t maxDepth);
 
 }  // namespace Brolix

@@ -48,6 +48,12 @@ bool libraryDepth(const std::string& text, size_t* depth) {
     return loaded;
 }
 
+XmlNesting check(std::string text, size_t maxDepth) {
+    text.push_back('\0');
+    const size_t size = normaliseXmlText(&text[0], text.size() - 1);
+    return checkXmlNesting(text.data(), size, maxDepth);
+}
+
 std::string repeat(const std::string& piece, size_t count) {
     std::string text;
     for (size_t i = 0; i < count; ++i) text += piece;
@@ -82,9 +88,9 @@ TEST(XmlNestingTest, MatchesTheLibraryDepthOnDocumentsItParses) {
         SCOPED_TRACE(index++);
         size_t depth = 0;
         ASSERT_TRUE(libraryDepth(text, &depth));
-        EXPECT_EQ(XmlNesting::Fine, checkXmlNesting(text, depth));
+        EXPECT_EQ(XmlNesting::Fine, check(text, depth));
         if (depth > 0) {
-            EXPECT_EQ(XmlNesting::TooDeep, checkXmlNesting(text, depth - 1));
+            EXPECT_EQ(XmlNesting::TooDeep, check(text, depth - 1));
         }
     }
 }
@@ -107,16 +113,16 @@ TEST(XmlNestingTest, RefusesDocumentsTheLibraryWouldReadPast) {
         {"", XmlNesting::Fine},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.expected, checkXmlNesting(c.text, 10)) << c.text;
+        EXPECT_EQ(c.expected, check(c.text, 10)) << c.text;
     }
 }
 
 TEST(XmlNestingTest, StopsAtTheLimitOnVeryDeepDocuments) {
     const size_t levels = 100000;
     const std::string open = repeat("<Object><SubObjects>", levels);
-    EXPECT_EQ(XmlNesting::TooDeep, checkXmlNesting("<Configuration>" + open, 2000));
+    EXPECT_EQ(XmlNesting::TooDeep, check("<Configuration>" + open, 2000));
     // Never closed and flat: the library stops at the end without going deep.
-    EXPECT_EQ(XmlNesting::Fine, checkXmlNesting(repeat("<a/>", levels), 2));
+    EXPECT_EQ(XmlNesting::Fine, check(repeat("<a/>", levels), 2));
 }
 
 }  // namespace
