@@ -116,7 +116,6 @@ private:
     size_t skipSpace(size_t i) const;
     size_t readName(size_t i) const;
     size_t readText(size_t i, unsigned char end);
-    size_t firstLeadByte(size_t i, size_t stop) const;
     size_t passTo(size_t i, const char* terminator);
     size_t attribute(size_t i, size_t* valueBegin, size_t* valueEnd);
     size_t declaration(size_t i, std::string* encoding);
@@ -174,38 +173,29 @@ size_t Scanner::readName(size_t i) const {
 // up to the byte `end` or the end of the document. A multi-byte step that would
 // leave the document is a read past the library's buffer.
 size_t Scanner::readText(size_t i, unsigned char end) {
-    size_t stop = m_size;
-    bool stopKnown = false;
-    for (;;) {
-        if (!stopKnown || i > stop) {
-            const void* found = i < m_size ? std::memchr(m_data + i, end, m_size - i) : nullptr;
-            stop = found != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(found) - m_data) : m_size;
-            stopKnown = true;
-        }
-        if (m_encoding != Encoding::Utf8) return stop;
-        const size_t lead = firstLeadByte(i, stop);
-        if (lead == stop) return stop;
-        i = lead + utf8Step(m_data[lead]);
-        if (i > m_size) return unsafe();
+    if (m_encoding != Encoding::Utf8) {
+        const void* found = i < m_size ? std::memchr(m_data + i, end, m_size - i) : nullptr;
+        return found != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(found) - m_data) : m_size;
     }
-}
-
-// First byte in [i, stop) that starts a multi-byte step, or stop.
-size_t Scanner::firstLeadByte(size_t i, size_t stop) const {
+    const uint64_t ones = 0x0101010101010101ULL;
     const uint64_t highBits = 0x8080808080808080ULL;
-    while (i < stop) {
-        if (i + 8 <= stop) {
+    const uint64_t ends = ones * end;
+    for (;;) {
+        // Eight bytes at a time while none of them is `end` or above 127.
+        while (i + 8 <= m_size) {
             uint64_t word;
             std::memcpy(&word, m_data + i, sizeof word);
-            if ((word & highBits) == 0) {
-                i += 8;
-                continue;
-            }
+            const uint64_t x = word ^ ends;
+            if ((((x - ones) & ~x) | word) & highBits) break;
+            i += 8;
         }
-        if (utf8Step(m_data[i]) > 1) return i;
-        ++i;
+        // The byte that stopped the fast walk is among the next eight.
+        unsigned char b;
+        while ((b = m_data[i]) != end && b != 0 && b < 0x80) ++i;
+        if (b == end || b == 0) return i;
+        i += utf8Step(b);
+        if (i > m_size) return unsafe();
     }
-    return stop;
 }
 
 // Position after `terminator`, searched from i; the library steps over the
@@ -312,16 +302,12 @@ size_t Scanner::element(size_t i) {
         if (open) m_open.emplace_back(nameBegin, nameEnd);
 
         // Content of the innermost open element, until a nested element starts.
+        // White space and text both run to the next "<" the library's character
+        // steps land on; only where that is matters here.
         for (;;) {
             if (m_open.size() == outer) return i;
-            i = skipSpace(i);
-            const unsigned char b = at(i);
-            if (b == 0) return kEnd;
-            if (b != '<') {
-                i = readText(i, '<');
-                if (i == kEnd || at(i) == 0) return kEnd;
-                continue;
-            }
+            i = readText(i, '<');
+            if (i == kEnd || at(i) == 0) return kEnd;
             if (at(i + 1) == '/') {
                 const std::pair<size_t, size_t> name = m_open.back();
                 const size_t length = name.second - name.first;
