@@ -1,0 +1,118 @@
+/// BuildConf is the configuration builder. One object performs one complete build
+/// inside its constructor: it reads the build list into the build plan, reports
+/// the plan, and writes every configuration file of the plan from its XML files.
+/// The constructor returns only when the build has run to its end (single output
+/// files may have failed and been reported); every fatal failure sends its
+/// numbered FATAL message through the logger and ends the process with its exit
+/// code, so the destructor then never runs.
+///
+/// The object owns the plan and its texts and shares the logger unit. XML
+/// documents and file objects live only inside the call that uses them; each XML
+/// document is released as soon as its objects have been written to the output
+/// buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LoggerUnit.h"
+#include "ParamStream.h"
+#include "SmartPointer.h"
+
+class TiXmlDocument;
+class TiXmlElement;
+
+namespace Brolix {
+
+class OutputBuffer;
+
+/// One configuration file of the plan: its name relative to the configuration
+/// directory and the XML files it is built from, in order.
+struct BuildEntry {
+    std::string outputName;
+    std::vector<std::string> xmlFiles;
+};
+
+/// Exit codes of the builder's fatal failures.
+enum BuildExit : int {
+    EXIT_NO_RESOURCE = 2,        ///< "ConfigurationDir" or "ArdwenFile" missing
+    EXIT_BUILD_LIST_READ = 3,    ///< the build list cannot be read
+    EXIT_BUILD_LIST_SYNTAX = 4,  ///< the build list is malformed
+    EXIT_EMPTY_PLAN = 5,         ///< the build list names no configuration file
+    EXIT_XML = 6,                ///< an XML file cannot be loaded or parsed
+};
+
+/// The deepest element nesting an XML file may have. The XML library needs
+/// machine stack for every level while it parses and releases a document; far
+/// deeper than any real configuration, this keeps it well within a thread's stack.
+constexpr size_t MAX_XML_NESTING = 2000;
+
+/// Access value of output files: write, truncate, create, unsafe, no lock (110).
+constexpr uint16_t OUTPUT_ACCESS = 0x02 | 0x04 | 0x08 | 0x20 | 0x40;
+
+class BuildConf {
+public:
+    /// Performs the whole build. `buildListArgument` is the build list's path
+    /// from the command line without outer quotes; empty means that the
+    /// resources "ConfigurationDir" and "ArdwenFile" name it.
+    BuildConf(SmartPointer<LoggerUnit> logger, const std::string& buildListArgument);
+    BuildConf(const BuildConf&) = delete;
+    BuildConf& operator=(const BuildConf&) = delete;
+    virtual ~BuildConf();
+
+private:
+    void readBuildList(const std::string& argument);
+    void parseBuildList(const std::string& text);
+    void reportPlan();
+    void createOutputFile(const BuildEntry& entry);
+    std::unique_ptr<TiXmlDocument> loadXmlFile(const std::string& path);
+    void produceOutputData(int depth, const TiXmlElement* object, OutputBuffer& out);
+
+    std::string buildListPath() const { return m_configurationDir + m_buildListName; }
+    void debug(int32_t level, const char* text);
+    void debug(int32_t level, const char* format, const std::string& parameter);
+    /// Sends FATAL `number` with `params` (and then `note` at debug level 1 when
+    /// it is not empty) and ends the process with `exitCode`.
+    [[noreturn]] void endWithFatal(int32_t number, ParamStream params, int exitCode,
+                                   const std::string& note = std::string());
+
+    std::vector<BuildEntry> m_entries;
+    std::string m_configurationDir;
+    std::string m_buildListName;
+    SmartPointer<LoggerUnit> m_logger;
+};
+
+/// The first child element of `parent` named `name`; null when there is none or
+/// no parent. Text, comments and other nodes between the elements are passed over.
+const TiXmlElement* findChildElement(const TiXmlElement* parent, const char* name);
+
+/// The element's text: the value of its first child node when that node is text;
+/// null otherwise (no element, no children, or an element or comment first).
+const std::string* getElementText(const TiXmlElement* element);
+
+/// The children of an "Object" element that make up its line: the first child
+/// elements named "Name", "Value" and "SubObjects", each null when missing.
+struct ObjectParts {
+    const TiXmlElement* name = nullptr;
+    const TiXmlElement* value = nullptr;
+    const TiXmlElement* subObjects = nullptr;
+};
+
+/// Finds the parts of `object` in one walk over its children.
+ObjectParts findObjectParts(const TiXmlElement* object);
+
+/// The parts of an object's line as the XML library delivers them; "" when the
+/// child element, its text or the attribute is missing. Name and value are
+/// written escaped (escapeBackslashes), the type as it is.
+const std::string& getObjectName(const ObjectParts& parts);
+const std::string& getValueType(const ObjectParts& parts);
+const std::string& getValueText(const ObjectParts& parts);
+
+/// Appends `text` to `out` with every backslash doubled; every other byte is
+/// copied unchanged.
+void escapeBackslashes(const std::string& text, OutputBuffer& out);
+
+}  // namespace Brolix
