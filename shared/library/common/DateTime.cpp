@@ -215,7 +215,17 @@ bool isDaylight(const TimeZoneDef& r, int64_t year, int32_t month, int32_t day, 
     return hour < r.endHour;
 }
 
-std::string twoDigits(int32_t value) { return (value < 10 ? "0" : "") + intToString(value); }
+/// Appends `value` with a leading "0" when it is below 10. Every log line's time
+/// stamp is made of these, so the usual two-digit values skip the conversion.
+void appendTwoDigits(std::string& text, int32_t value) {
+    if (value >= 0 && value < 100) {
+        text += static_cast<char>('0' + value / 10);
+        text += static_cast<char>('0' + value % 10);
+        return;
+    }
+    if (value < 10) text += '0';
+    text += intToString(value);
+}
 
 [[noreturn]] void inputError(const char* message, int line) {
     throw TimeException(TimeException::TM_INPUT, message, __FILE__, line);
@@ -366,14 +376,16 @@ int32_t DateTime::zoneOffset(bool useSticky) const {
 
 std::string DateTime::toString(bool utc, bool compact, bool showZone) const {
     const DateTimeFields f = utc ? fields() : localFields();
-    std::string text = dateText(f, compact) + "T" + timeText(f, compact);
+    std::string text = dateText(f, compact);
+    text += 'T';
+    text += timeText(f, compact);
     if (showZone && !utc) {
         const int32_t offset = hostOffsetMinutes(m_value);
         const int32_t size = offset < 0 ? -offset : offset;
         text += offset < 0 ? "-" : "+";
-        text += twoDigits(size / 60);
+        appendTwoDigits(text, size / 60);
         if (!compact) text += ":";
-        text += twoDigits(size % 60);
+        appendTwoDigits(text, size % 60);
     }
     return text;
 }
@@ -409,8 +421,12 @@ DateTime::ClockReader DateTime::setClockReader(ClockReader reader) {
 }
 
 std::string dateText(const DateFields& f, bool compact) {
-    const char* separator = compact ? "" : "-";
-    return intToString(f.year) + separator + twoDigits(f.month) + separator + twoDigits(f.day);
+    std::string text = intToString(f.year);
+    if (!compact) text += '-';
+    appendTwoDigits(text, f.month);
+    if (!compact) text += '-';
+    appendTwoDigits(text, f.day);
+    return text;
 }
 
 std::string dateText(const DateTimeFields& f, bool compact) {
@@ -423,9 +439,14 @@ std::string dateText(const DateTimeFields& f, bool compact) {
 }
 
 std::string timeText(const TimeFields& f, bool compact) {
-    const char* separator = compact ? "" : ":";
-    return twoDigits(f.hour) + separator + twoDigits(f.minute) + separator + twoDigits(f.second) +
-           (f.local == 0 ? "Z" : "");
+    std::string text;
+    appendTwoDigits(text, f.hour);
+    if (!compact) text += ':';
+    appendTwoDigits(text, f.minute);
+    if (!compact) text += ':';
+    appendTwoDigits(text, f.second);
+    if (f.local == 0) text += 'Z';
+    return text;
 }
 
 std::string timeText(const DateTimeFields& f, bool compact) {

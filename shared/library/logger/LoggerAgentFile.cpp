@@ -16,6 +16,9 @@ namespace {
 /// The resource that holds the creation time of the current log file.
 const char* const OPENED_RESOURCE = "coreLogOpened";
 
+/// A buffer that grew beyond this for one huge line is given back.
+const size_t MAX_KEPT_BUFFER = 64 * 1024;
+
 /// Written in place at the end: no temporary copy, no lock file (value 122).
 const uint16_t LOG_ACCESS = FileBase::ACCESS_WRITE | FileBase::ACCESS_CREATE | FileBase::ACCESS_APPEND |
                             FileBase::ACCESS_UNSAFE | FileBase::ACCESS_NOLOCK;
@@ -78,12 +81,17 @@ bool LoggerAgentFile::write(const std::string& line) {
     if (!takeGuards()) return false;
     bool written = true;
     try {
+        // The line and its end go out in one write; the buffer is reused under the
+        // local guard, so lines cost no allocation once it has grown.
+        m_lineBuffer.assign(line);
+        m_lineBuffer.append("\r\n", 2);
         m_file->seek(0, FileBase::FROM_END);
-        m_file->writeText(line + "\r\n");
+        m_file->writeText(m_lineBuffer);
         m_file->flush();
     } catch (...) {
         written = false;
     }
+    if (m_lineBuffer.capacity() > MAX_KEPT_BUFFER) std::string().swap(m_lineBuffer);
     giveGuardsBack();
     return written;
 }

@@ -62,6 +62,8 @@ private:
     /// Set once the stored open time of the current file was found unreadable and
     /// reported; the agent then opens the file with the current time.
     bool m_openTimeReported = false;
+    /// The line being written with its "\r\n"; used under the local guard.
+    std::string m_lineBuffer;
 };
 
 }  // namespace Brolix

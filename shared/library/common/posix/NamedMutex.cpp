@@ -1,55 +1,52 @@
-// Named locks are flock() locks on one file per name in a shared lock directory.
-// flock locks belong to the open file description, so two descriptors opened on
-// the same file exclude each other even inside one process, and the kernel drops
-// the lock when the last descriptor goes away, including when the holder dies.
+// Named locks are process-shared robust mutexes, one per name, each living in a
+// small file of a shared lock directory that every user of the name maps into
+// memory. Taking and giving up a free lock is then an atomic operation in user
+// space, without a system call; the file log agent takes a named lock for every
+// line it writes, and a lock that cost system calls would cost more than the
+// write of the line itself.
 //
-// The descriptor stays open between tries: taking and giving up the lock is then
-// two system calls, which matters because the file log agent takes a named lock
-// for every line it writes. Two things can make a kept descriptor wrong:
-//  - a fork: the child shares the parent's open file description and with it the
-//    parent's lock, so a child reopens the file for itself (a fork handler counts
-//    forks, which costs nothing per try);
-//  - the file being removed from the directory (a cleaner sweeping old files):
-//    a newcomer would lock a new file of the same name, so the old one is dropped.
-//    This is checked when a try succeeds, at most once a second, since the check
-//    costs as much as the lock itself.
+//  - Exclusion: every object of one name, in one process or in several, maps the
+//    same mutex, and a try by a second object finds it busy, also on the
+//    holder's own thread.
+//  - A holder that dies: the mutex is robust. When the owning thread ends, the
+//    system marks the mutex as abandoned, and the next try takes it over.
+//  - Setting up: the file is created empty; a user that finds it without the
+//    mark of a finished mutex sizes it and sets the mutex up. Users check and set
+//    up under an flock of the file, so a file left half made by a process that
+//    died is finished by the next user.
+//  - A fork: the child inherits the mapping but not the ownership; a lock the
+//    parent held stays the parent's, and the child's objects start afresh.
+//  - The file being removed from the directory (a cleaner sweeping old files): a
+//    newcomer would map a new file of the same name. A holder checks the link
+//    count after taking the lock, at most once a second (on a coarse clock that
+//    costs no system call), and moves to the file that is there now.
+//  - The lock belongs to the thread that took it, and only that thread can give
+//    it up (a NamedMutex is used by one thread at a time).
 //
 // The directory is "/run/lock/brolix" where the system has "/run/lock", else
 // "/tmp/brolix-locks"; it and its files are open to every user (sticky, like
-// /tmp), and files are opened read-only, which is all flock needs.
+// /tmp).
 #include "platform/NamedMutex.h"
 
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
+
+#include "platform/Thread.h"
 
 namespace Brolix {
 namespace platform {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How often a held descriptor is checked for a file removed from the directory.
-const std::chrono::seconds LINK_CHECK_INTERVAL(1);
-
-// Counts the forks of this process, as seen in the child.
-std::atomic<unsigned> g_forks(0);
-
-extern "C" void countFork() { g_forks.fetch_add(1, std::memory_order_relaxed); }
-
-void watchForks() {
-    static const bool registered = ::pthread_atfork(nullptr, nullptr, countFork) == 0;
-    (void)registered;
-}
 
 const std::string& lockDirectory() {
     static const std::string directory = [] {
@@ -94,9 +91,9 @@ int openLockFile(const std::string& path) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         // Open an existing file without O_CREAT: in a sticky directory the system may
         // refuse O_CREAT on another user's file.
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
         if (fd >= 0 || errno != ENOENT) return fd;
-        fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0) {
             ::fchmod(fd, 0666);
             return fd;
@@ -106,18 +103,116 @@ int openLockFile(const std::string& path) {
     return -1;
 }
 
+// This process's id, asked of the kernel once: every try and every release of a
+// named lock needs it. The child of a fork forgets the copied id.
+std::atomic<pid_t> g_processId{0};
+
+void forgetProcessId() { g_processId.store(0, std::memory_order_relaxed); }
+
+pid_t processId() {
+    static const int registered = ::pthread_atfork(nullptr, nullptr, &forgetProcessId);
+    (void)registered;
+    pid_t id = g_processId.load(std::memory_order_relaxed);
+    if (id == 0) {
+        id = ::getpid();
+        g_processId.store(id, std::memory_order_relaxed);
+    }
+    return id;
+}
+
+/// The shared part of a named lock, at the start of its file.
+struct SharedLock {
+    std::atomic<uint32_t> mark;  ///< READY once the mutex is set up
+    pthread_mutex_t mutex;
+};
+
+const uint32_t READY = 0x4d6f6e31;
+
+/// Milliseconds on a clock that the system serves without a system call.
+int64_t coarseMilliseconds() {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+const int64_t LINK_CHECK_MS = 1000;
+
+/// Holds an flock of `fd` while the shared part is checked or set up. Holders
+/// keep it for a moment only; a file that stays locked longer is refused.
+bool lockForSetUp(int fd) {
+    for (int attempt = 0; attempt < 5000; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        sleepFor(1);
+    }
+    return false;
+}
+
+/// Maps the shared part of the open lock file `fd`, setting the mutex up when
+/// nobody has finished that yet; null on failure.
+SharedLock* mapSharedLock(int fd) {
+    if (!lockForSetUp(fd)) return nullptr;
+    SharedLock* shared = nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 &&
+        (st.st_size >= static_cast<off_t>(sizeof(SharedLock)) || ::ftruncate(fd, sizeof(SharedLock)) == 0)) {
+        void* map = ::mmap(nullptr, sizeof(SharedLock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (map != MAP_FAILED) shared = static_cast<SharedLock*>(map);
+    }
+    if (shared != nullptr && shared->mark.load(std::memory_order_acquire) != READY) {
+        pthread_mutexattr_t attributes;
+        bool ready = ::pthread_mutexattr_init(&attributes) == 0;
+        ready = ready && ::pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+                ::pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
+                ::pthread_mutex_init(&shared->mutex, &attributes) == 0;
+        ::pthread_mutexattr_destroy(&attributes);
+        if (ready) {
+            shared->mark.store(READY, std::memory_order_release);
+        } else {
+            ::munmap(shared, sizeof(SharedLock));
+            shared = nullptr;
+        }
+    }
+    ::flock(fd, LOCK_UN);
+    return shared;
+}
+
 }  // namespace
 
 struct NamedMutex::State {
     std::string path;
     int fd = -1;
-    unsigned forks = 0;  ///< the fork count when the descriptor was opened
-    Clock::time_point linkChecked;
+    SharedLock* shared = nullptr;
+    pid_t pid = 0;
     bool locked = false;
+    int64_t linkCheckedAt = 0;
 
-    bool inherited() const { return forks != g_forks.load(std::memory_order_relaxed); }
+    bool attach() {
+        if (!ensureLockDirectory(lockDirectory())) return false;
+        fd = openLockFile(path);
+        if (fd < 0) return false;
+        shared = mapSharedLock(fd);
+        if (shared == nullptr) {
+            closeFile();
+            return false;
+        }
+        pid = processId();
+        linkCheckedAt = coarseMilliseconds();
+        return true;
+    }
+
+    /// False when the file was removed from the directory since it was mapped.
+    bool stillLinked() {
+        const int64_t now = coarseMilliseconds();
+        if (now - linkCheckedAt < LINK_CHECK_MS) return true;
+        linkCheckedAt = now;
+        struct stat st;
+        return ::fstat(fd, &st) != 0 || st.st_nlink > 0;
+    }
 
     void closeFile() {
+        if (shared != nullptr) ::munmap(shared, sizeof(SharedLock));
+        shared = nullptr;
         if (fd >= 0) ::close(fd);
         fd = -1;
         locked = false;
@@ -125,50 +220,39 @@ struct NamedMutex::State {
 };
 
 NamedMutex::NamedMutex(const std::string& name) : m_state(new State) {
-    watchForks();
     m_state->path = lockDirectory() + "/" + lockFileName(name);
 }
 
 NamedMutex::~NamedMutex() {
-    // Closing the only descriptor of this process's description releases the lock;
-    // a forked child's copy must not release the parent's lock, so it only closes.
-    if (m_state->locked && !m_state->inherited()) ::flock(m_state->fd, LOCK_UN);
+    // A forked child's copy must not touch the parent's lock; it only lets go of
+    // its mapping.
+    if (m_state->locked && m_state->pid == processId()) ::pthread_mutex_unlock(&m_state->shared->mutex);
     m_state->closeFile();
 }
 
 NamedMutex::Result NamedMutex::tryLock() {
     State& s = *m_state;
-    if (s.fd >= 0 && s.inherited()) {
-        // Inherited across fork: the description (and any lock on it) is the parent's.
-        ::close(s.fd);
-        s.fd = -1;
-        s.locked = false;
+    if (s.shared != nullptr && s.pid != processId()) {
+        // Inherited across fork: any lock held through it is the parent's.
+        s.closeFile();
     }
+    if (s.locked) return ACQUIRED;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (s.fd < 0) {
-            if (!ensureLockDirectory(lockDirectory())) return FAILED;
-            s.fd = openLockFile(s.path);
-            if (s.fd < 0) return FAILED;
-            s.forks = g_forks.load(std::memory_order_relaxed);
-            s.linkChecked = Clock::now();
+        if (s.shared == nullptr && !s.attach()) return FAILED;
+        int rc = ::pthread_mutex_trylock(&s.shared->mutex);
+        if (rc == EOWNERDEAD) {
+            // The last holder ended while holding the lock; it passes to this one.
+            rc = ::pthread_mutex_consistent(&s.shared->mutex);
         }
-        int rc;
-        do {
-            rc = ::flock(s.fd, LOCK_EX | LOCK_NB);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) return errno == EWOULDBLOCK ? BUSY : FAILED;
-        const Clock::time_point now = Clock::now();
-        if (now - s.linkChecked >= LINK_CHECK_INTERVAL) {
-            struct stat st;
-            if (::fstat(s.fd, &st) != 0 || st.st_nlink == 0) {
-                // The file is gone from the directory; lock the one that is there now.
-                s.closeFile();
-                continue;
-            }
-            s.linkChecked = now;
+        if (rc == EBUSY || rc == EDEADLK) return BUSY;
+        if (rc != 0) return FAILED;
+        if (s.stillLinked()) {
+            s.locked = true;
+            return ACQUIRED;
         }
-        s.locked = true;
-        return ACQUIRED;
+        // The file is gone from the directory; lock the one that is there now.
+        ::pthread_mutex_unlock(&s.shared->mutex);
+        s.closeFile();
     }
     return FAILED;
 }
@@ -176,12 +260,12 @@ NamedMutex::Result NamedMutex::tryLock() {
 bool NamedMutex::unlock() {
     State& s = *m_state;
     if (!s.locked) return true;
-    if (s.inherited()) {
+    if (s.pid != processId()) {
         // A forked child's copy: the lock is the parent's to give up.
         s.closeFile();
         return true;
     }
-    if (::flock(s.fd, LOCK_UN) != 0) return false;
+    if (::pthread_mutex_unlock(&s.shared->mutex) != 0) return false;
     s.locked = false;
     return true;
 }
