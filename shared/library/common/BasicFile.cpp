@@ -33,7 +33,8 @@ BasicFile::BasicFile()
       m_side(SIDE_NONE),
       m_eof(true),
       m_error(BF_NONE),
-      m_direction(SIDE_NONE) {}
+      m_direction(SIDE_NONE),
+      m_positionStale(false) {}
 
 BasicFile::~BasicFile() { close(); }
 
@@ -79,6 +80,7 @@ bool BasicFile::open(const std::string& path, uint32_t mode) {
     m_eof = (end == 0);
     m_side = (mode == MODE_READ) ? SIDE_READ : SIDE_WRITE;
     m_direction = SIDE_NONE;
+    m_positionStale = false;
     return true;
 }
 
@@ -91,6 +93,7 @@ bool BasicFile::close() {
     m_side = SIDE_NONE;
     m_eof = true;
     m_direction = SIDE_NONE;
+    m_positionStale = false;
     if (rc != 0) {
         m_error = BF_WRITE;
         return false;
@@ -101,6 +104,15 @@ bool BasicFile::close() {
 void BasicFile::prepareFor(int side) {
     if (m_direction != SIDE_NONE && m_direction != side) platform::seekStream(m_stream, 0, SEEK_CUR);
     m_direction = side;
+}
+
+void BasicFile::syncPosition() {
+    if (!m_positionStale) return;
+    m_positionStale = false;
+    const int64_t position = platform::tellStream(m_stream);
+    if (position < 0) return;
+    m_position = position;
+    if (m_position > m_size) m_size = m_position;
 }
 
 void BasicFile::restorePosition() {
@@ -128,6 +140,7 @@ bool BasicFile::read(std::string& text, uint64_t count) {
         return false;
     }
     text.clear();
+    syncPosition();
     const uint64_t remaining = m_size > m_position ? static_cast<uint64_t>(m_size - m_position) : 0;
     uint64_t wanted = std::min(count, remaining);
     prepareFor(SIDE_READ);
@@ -177,6 +190,7 @@ std::string BasicFile::readLine() {
         m_error = BF_AT_EOF;
         return std::string();
     }
+    syncPosition();
     prepareFor(SIDE_READ);
     std::string line;
     bool control = false;
@@ -234,11 +248,19 @@ bool BasicFile::write(const void* data, uint64_t count) {
     const size_t written = count == 0 ? 0 : std::fwrite(data, 1, static_cast<size_t>(count), m_stream);
     if (written != count) {
         m_side = SIDE_WRITE;
+        std::clearerr(m_stream);
+        syncPosition();
         restorePosition();
         m_error = BF_WRITE;
         return false;
     }
     m_side = SIDE_WRITE;
+    if (m_mode == MODE_APPEND || m_mode == MODE_READ_APPEND) {
+        // Every byte went to the end, so the file grew by all of them.
+        m_size += static_cast<int64_t>(count);
+        m_positionStale = true;
+        return true;
+    }
     m_position = platform::tellStream(m_stream);
     // The size counts what the file holds: a write over existing bytes does not
     // make it longer.
@@ -298,6 +320,7 @@ bool BasicFile::seek(int64_t offset, int origin, int side) {
         m_error = BF_BAD_ORIGIN;
         return false;
     }
+    syncPosition();
     // Reading and writing share the stream's one position, so seeking both
     // sides is one move.
     if (!platform::seekStream(m_stream, offset, whenceOf(origin))) {
@@ -319,6 +342,7 @@ int64_t BasicFile::tell(int side) {
         m_error = BF_NOT_OPEN;
         return -1;
     }
+    syncPosition();
     if (side == SIDE_LAST || side == m_side) return m_position;
     if ((side == SIDE_READ && readable()) || (side == SIDE_WRITE && writable())) {
         return platform::tellStream(m_stream);
@@ -328,6 +352,7 @@ int64_t BasicFile::tell(int side) {
 
 bool BasicFile::isAtEnd(int side) {
     if (side == SIDE_LAST || isClosed()) return m_eof;
+    syncPosition();
     if ((side == SIDE_READ && readable()) || (side == SIDE_WRITE && writable())) {
         return platform::tellStream(m_stream) == m_size;
     }

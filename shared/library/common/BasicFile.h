@@ -105,6 +105,8 @@ private:
     void prepareFor(int side);
     /// Brings the stream back to the stored position after a failure.
     void restorePosition();
+    /// Asks the stream for a position that an appending write left unknown.
+    void syncPosition();
 
     std::string m_path;
     std::FILE* m_stream;
@@ -115,6 +117,9 @@ private:
     bool m_eof;
     int m_error;
     int m_direction;  ///< side of the last transfer on the stream, SIDE_NONE after a seek
+    /// An appending write moved the position to the end of the file; it is
+    /// asked for only when needed (asking costs a system call each time).
+    bool m_positionStale;
 };
 
 }  // namespace Brolix
