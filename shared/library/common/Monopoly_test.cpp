@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,25 @@ namespace {
 std::string uniqueName(const char* what) {
     return "BrolixTest/" + std::to_string(::getpid()) + "\\" + what;
 }
+
+// Named guards leave their lock files behind on purpose (a lock file must outlive
+// its holders); a test run removes the ones of its own names when it ends.
+class LockFileSweeper : public ::testing::Environment {
+public:
+    void TearDown() override {
+        const std::string prefix = "BrolixTest_" + std::to_string(::getpid()) + "_";
+        for (const char* directory : {"/run/lock/brolix", "/tmp/brolix-locks"}) {
+            std::error_code error;
+            for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
+                 it.increment(error)) {
+                if (it->path().filename().string().compare(0, prefix.size(), prefix) == 0) {
+                    std::filesystem::remove(it->path(), error);
+                }
+            }
+        }
+    }
+};
+::testing::Environment* const sweeper = ::testing::AddGlobalTestEnvironment(new LockFileSweeper);
 
 // A child process that takes a named guard, reports whether it got it, and then
 // waits for one command byte: 'r' relaxes and reports again, anything else (or
