@@ -354,16 +354,22 @@ TEST_F(ResourceTest, MissingResourcesEndTheProcess) {
 
 TEST_F(BuildConfTest, GzipBuildListIsReadWhole) {
     write("a.xml", kSimpleXml);
-    // Far more content than bytes on disk, with the entry at its very end.
-    std::string list;
-    for (int i = 0; i < 5000; ++i) list += "// padding line\n";
-    list += "\"out.conf\" { \"a.xml\" }\n";
-    gzFile gz = gzopen(path("build.lst.gz").c_str(), "wb");
-    ASSERT_NE(nullptr, gz);
-    ASSERT_EQ(static_cast<int>(list.size()), gzwrite(gz, list.data(), static_cast<unsigned>(list.size())));
-    gzclose(gz);
-    build(path("build.lst.gz"));
-    EXPECT_EQ("N(t)=\"v\"{}\n", read("out.conf"));
+    const std::string entry = "\"out.conf\" { \"a.xml\" }\n";
+    // Content far larger than its bytes on disk (the entry at its very end), and
+    // content smaller than them.
+    std::string padded;
+    for (int i = 0; i < 5000; ++i) padded += "// padding line\n";
+    for (const std::string& list : {padded + entry, entry}) {
+        SCOPED_TRACE(list.size());
+        std::remove(path("out.conf").c_str());
+        gzFile gz = gzopen(path("build.lst.gz").c_str(), "wb");
+        ASSERT_NE(nullptr, gz);
+        ASSERT_EQ(static_cast<int>(list.size()), gzwrite(gz, list.data(), static_cast<unsigned>(list.size())));
+        gzclose(gz);
+        build(path("build.lst.gz"));
+        EXPECT_EQ("N(t)=\"v\"{}\n", read("out.conf"));
+        EXPECT_TRUE(messages().empty());
+    }
 }
 
 // ---------------------------------------------------------------------------
