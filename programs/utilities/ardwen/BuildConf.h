@@ -27,8 +27,6 @@ class TiXmlElement;
 
 namespace Brolix {
 
-class OutputBuffer;
-
 /// One configuration file of the plan: its name relative to the configuration
 /// directory and the XML files it is built from, in order.
 struct BuildEntry {
@@ -69,7 +67,7 @@ private:
     void reportPlan();
     void createOutputFile(const BuildEntry& entry);
     std::unique_ptr<TiXmlDocument> loadXmlFile(const std::string& path);
-    void produceOutputData(int depth, const TiXmlElement* object, OutputBuffer& out);
+    void produceOutputData(int depth, const TiXmlElement* object, std::string& out);
 
     std::string buildListPath() const { return m_configurationDir + m_buildListName; }
     void debug(int32_t level, const char* text);
@@ -113,6 +111,6 @@ const std::string& getValueText(const ObjectParts& parts);
 
 /// Appends `text` to `out` with every backslash doubled; every other byte is
 /// copied unchanged.
-void escapeBackslashes(const std::string& text, OutputBuffer& out);
+void escapeBackslashes(const std::string& text, std::string& out);
 
 }  // namespace Brolix
