@@ -41,22 +41,33 @@ enum Message : int32_t {
 // which is all the file layer can tell in advance, has been read.
 const uint64_t kReadPiece = 64 * 1024;
 
-// The file's content in one buffer with room for a closing zero byte; false when
-// the file cannot be opened, measured or read whole.
-bool readWholeFile(const std::string& path, std::unique_ptr<char[]>& content, size_t& size) {
+enum class FileRead { Read, NotOpened, Empty, Failed, NoMemory };
+
+// The file's content in one buffer with room for a closing zero byte.
+FileRead readWholeFile(const std::string& path, std::unique_ptr<char[]>& content, size_t& size) {
     std::FILE* stream = platform::openStream(path, "rb");
-    if (stream == nullptr) return false;
-    bool read = false;
+    if (stream == nullptr) return FileRead::NotOpened;
+    FileRead result = FileRead::Failed;
     int64_t length = -1;
     if (platform::seekStream(stream, 0, SEEK_END)) length = platform::tellStream(stream);
-    if (length > 0 && platform::seekStream(stream, 0, SEEK_SET)) {
-        size = static_cast<size_t>(length);
-        content.reset(new (std::nothrow) char[size + 1]);
-        read = content != nullptr && std::fread(content.get(), 1, size, stream) == size;
+    if (length == 0) {
+        result = FileRead::Empty;
+    } else if (length > 0 && platform::seekStream(stream, 0, SEEK_SET)) {
+        // A first byte must be readable before the size is trusted: a directory,
+        // for one, opens and reports a size it does not hold.
+        if (std::fgetc(stream) != EOF && platform::seekStream(stream, 0, SEEK_SET)) {
+            size = static_cast<size_t>(length);
+            content.reset(static_cast<uint64_t>(length) < SIZE_MAX ? new (std::nothrow) char[size + 1] : nullptr);
+            if (content == nullptr) {
+                result = FileRead::NoMemory;
+            } else if (std::fread(content.get(), 1, size, stream) == size) {
+                result = FileRead::Read;
+            }
+        }
     }
     std::fclose(stream);
-    if (!read) content.reset();
-    return read;
+    if (result != FileRead::Read) content.reset();
+    return result;
 }
 
 const std::string kNoText;
@@ -301,7 +312,8 @@ std::unique_ptr<TiXmlDocument> BuildConf::loadXmlFile(const std::string& path) {
         // to the library, which then reports it in its own words.
         std::unique_ptr<char[]> content;
         size_t size = 0;
-        if (readWholeFile(path, content, size)) {
+        const FileRead read = readWholeFile(path, content, size);
+        if (read == FileRead::Read) {
             size = normaliseXmlText(content.get(), size);
             const XmlNesting nesting = checkXmlNesting(content.get(), size, MAX_XML_NESTING);
             if (nesting != XmlNesting::Fine) {
@@ -313,6 +325,10 @@ std::unique_ptr<TiXmlDocument> BuildConf::loadXmlFile(const std::string& path) {
                 endWithFatal(MSG_XML_NOT_PARSED, ParamStream().addText(path).addText(problem), EXIT_XML);
             }
             document->Parse(content.get(), nullptr, TIXML_DEFAULT_ENCODING);
+        } else if (read == FileRead::NoMemory) {
+            throw std::bad_alloc();
+        } else if (read == FileRead::Failed) {
+            document->SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
         } else {
             document->LoadFile(platform::toNativePath(path), TIXML_DEFAULT_ENCODING);
         }

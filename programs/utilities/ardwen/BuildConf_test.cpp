@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -272,11 +273,13 @@ TEST_F(BuildConfTest, UnloadableXmlEndsTheBuild) {
     write("empty.xml", "");
     write("broken.xml", "<C><Object></C>");
     write("open.xml", "<C><Object><!-- never closed");
+    std::filesystem::create_directory(path("directory.xml"));
     const struct {
         const char* name;
         const char* description;
     } cases[] = {
         {"missing.xml", "Failed to open file"},
+        {"directory.xml", "Failed to open file"},
         {"empty.xml", "Error document empty\\."},
         {"broken.xml", "Error reading end tag\\."},
         {"open.xml", "The file ends inside a comment, a CDATA section or an attribute value\\."},
