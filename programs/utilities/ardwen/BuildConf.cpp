@@ -320,8 +320,8 @@ std::unique_ptr<TiXmlDocument> BuildConf::loadXmlFile(const std::string& path) {
                 const std::string problem = nesting == XmlNesting::TooDeep
                                                 ? "Elements nested deeper than " +
                                                       std::to_string(MAX_XML_NESTING) + " levels."
-                                                : "The file ends inside a comment, a CDATA section or "
-                                                  "an attribute value.";
+                                                : "The file ends inside a comment, a CDATA section, a "
+                                                  "quoted value or a multi-byte character.";
                 endWithFatal(MSG_XML_NOT_PARSED, ParamStream().addText(path).addText(problem), EXIT_XML);
             }
             document->Parse(content.get(), nullptr, TIXML_DEFAULT_ENCODING);

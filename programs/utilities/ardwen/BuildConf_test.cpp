@@ -282,7 +282,7 @@ TEST_F(BuildConfTest, UnloadableXmlEndsTheBuild) {
         {"directory.xml", "Failed to open file"},
         {"empty.xml", "Error document empty\\."},
         {"broken.xml", "Error reading end tag\\."},
-        {"open.xml", "The file ends inside a comment, a CDATA section or an attribute value\\."},
+        {"open.xml", "The file ends inside a comment, a CDATA section, a quoted value or a multi-byte character\\."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

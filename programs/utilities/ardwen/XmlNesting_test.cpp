@@ -4,6 +4,7 @@
 #include <tinyxml.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <unistd.h>
 
@@ -91,6 +92,37 @@ TEST(XmlNestingTest, MatchesTheLibraryDepthOnDocumentsItParses) {
         EXPECT_EQ(XmlNesting::Fine, check(text, depth));
         if (depth > 0) {
             EXPECT_EQ(XmlNesting::TooDeep, check(text, depth - 1));
+        }
+    }
+}
+
+// Random documents from fragments that exercise every construct the check
+// follows: whatever the check lets through must be parsed by the library without
+// reading past its text, and to exactly the depth the check found.
+TEST(XmlNestingTest, AgreesWithTheLibraryOnRandomDocuments) {
+    const char* const fragments[] = {
+        "<a>", "</a>", "<b>", "</b>", "<a/>", "<b x='1'/>", "<a x=\"</a>\">", "<!-- <a> -->", "<![CDATA[</a>]]>",
+        "<?xml version='1.0'?>", "<?xml version='1.0' encoding='ISO-8859-1'?>", "\xE3", "\xC3\xA9", "text", " ",
+        "\r\n", "\r", "<!DOCTYPE a>", "<?pi x?>", "&amp;", "&#60;", "<a y=z>", "\xEF\xBB\xBF", "\"", "'", ">",
+        "/>", "<", "</", "\xF0", "<_q>", "</_q>", "\xE3</a>",
+    };
+    const size_t count = sizeof fragments / sizeof fragments[0];
+    std::mt19937 random(20261210);
+    for (int round = 0; round < 4000; ++round) {
+        std::string text;
+        const int pieces = static_cast<int>(random() % 14);
+        for (int k = 0; k < pieces; ++k) text += fragments[random() % count];
+        SCOPED_TRACE(text);
+        std::string prepared = text + '\0';
+        const size_t size = normaliseXmlText(&prepared[0], text.size());
+        if (checkXmlNesting(prepared.data(), size, 1000) == XmlNesting::Unterminated) continue;
+        TiXmlDocument document;
+        document.Parse(prepared.c_str());
+        if (document.Error()) continue;
+        const size_t depth = elementDepth(document);
+        EXPECT_EQ(XmlNesting::Fine, checkXmlNesting(prepared.data(), size, depth));
+        if (depth > 0) {
+            EXPECT_EQ(XmlNesting::TooDeep, checkXmlNesting(prepared.data(), size, depth - 1));
         }
     }
 }
