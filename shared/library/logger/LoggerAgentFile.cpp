@@ -44,6 +44,18 @@ std::string directoryOf(const std::string& path) {
     return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
+/// Holds an unnamed guard for a scope.
+class LocalHold {
+public:
+    explicit LocalHold(Monopoly& guard) : m_guard(guard) { m_guard.enforce(); }
+    ~LocalHold() { m_guard.relax(); }
+    LocalHold(const LocalHold&) = delete;
+    LocalHold& operator=(const LocalHold&) = delete;
+
+private:
+    Monopoly& m_guard;
+};
+
 }  // namespace
 
 LoggerAgentFile::LoggerAgentFile() = default;
@@ -76,6 +88,10 @@ bool LoggerAgentFile::setFile(const std::string& path) {
 }
 
 bool LoggerAgentFile::write(const std::string& line) {
+    // This process's threads pass one at a time from the test for an open file to
+    // the end of the append, so that two first lines at once open the file once.
+    // The local guard is recursive; takeGuards enters it again.
+    LocalHold hold(m_localGuard);
     if (m_file.isNull()) return false;
     if (m_file->isClosed() && !openFile()) return false;
     if (!takeGuards()) return false;
@@ -134,7 +150,11 @@ bool LoggerAgentFile::openFile() {
 
 bool LoggerAgentFile::takeGuards() {
     m_localGuard.enforce();
-    if (!m_namedGuard) m_namedGuard.reset(new Monopoly(m_guardName));
+    if (!m_namedGuard) m_namedGuard.reset(new (std::nothrow) Monopoly(m_guardName));
+    if (!m_namedGuard) {
+        m_localGuard.relax();
+        return false;
+    }
     for (int attempt = 0; attempt < GUARD_TRIES; ++attempt) {
         if (m_namedGuard->enforce()) break;
         platform::sleepFor(GUARD_PAUSE_MS);

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DateTime.h"
@@ -243,6 +245,52 @@ std::string stressLine(int writer, int index) {
     return line + " end";
 }
 
+/// Every line of `text` (ended by "\r\n") with how often it occurs; false when the
+/// text ends in an unfinished line.
+bool countLines(const std::string& text, std::map<std::string, int>& seen, int& total) {
+    size_t start = 0;
+    total = 0;
+    while (start < text.size()) {
+        const size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) return false;
+        ++seen[text.substr(start, end - start)];
+        ++total;
+        start = end + 2;
+    }
+    return true;
+}
+
+TEST_F(LoggerAgentFileTest, ThreadsSharingOneAgentLoseNoLine) {
+    // All threads start with the file still closed: the first lines race to open it.
+    const int threads = 4;
+    const int lines = 3000;
+    LoggerAgentFile agent;
+    ASSERT_TRUE(agent.setFile(path("threads.log")));
+    std::vector<std::thread> writers;
+    std::vector<int> failures(threads, 0);
+    std::atomic<int> waiting(threads);
+    for (int writer = 0; writer < threads; ++writer) {
+        writers.emplace_back([&, writer] {
+            for (--waiting; waiting.load() > 0;) {
+            }
+            for (int i = 0; i < lines; ++i)
+                if (!agent.write(stressLine(writer, i))) ++failures[writer];
+        });
+    }
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(failures, std::vector<int>(threads, 0));
+
+    std::map<std::string, int> seen;
+    int total = 0;
+    ASSERT_TRUE(countLines(readAll(path("threads.log")), seen, total));
+    EXPECT_EQ(total, threads * lines);
+    for (int writer = 0; writer < threads; ++writer)
+        for (int i = 0; i < lines; ++i) {
+            const auto found = seen.find(stressLine(writer, i));
+            ASSERT_TRUE(found != seen.end() && found->second == 1) << "writer " << writer << " line " << i;
+        }
+}
+
 TEST_F(LoggerAgentFileTest, ProcessesAppendingToOneFileLoseAndTearNoLine) {
     const int writers = 4;
     const int lines = 20000;
@@ -268,16 +316,8 @@ TEST_F(LoggerAgentFileTest, ProcessesAppendingToOneFileLoseAndTearNoLine) {
     }
 
     std::map<std::string, int> seen;
-    const std::string text = readAll(log);
-    size_t start = 0;
     int total = 0;
-    while (start < text.size()) {
-        const size_t end = text.find("\r\n", start);
-        ASSERT_NE(end, std::string::npos) << "unterminated tail";
-        ++seen[text.substr(start, end - start)];
-        ++total;
-        start = end + 2;
-    }
+    ASSERT_TRUE(countLines(readAll(log), seen, total)) << "unterminated tail";
     EXPECT_EQ(total, writers * lines);
     for (int writer = 0; writer < writers; ++writer)
         for (int i = 0; i < lines; ++i) {
