@@ -9,6 +9,7 @@ import tempfile
 import unittest
 from xml.dom import minidom
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gen  # noqa: E402
 from gen import Obj, Other  # noqa: E402
