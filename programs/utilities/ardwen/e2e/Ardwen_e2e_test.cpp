@@ -2,6 +2,7 @@
 // own resource store, its own directories and, for the numbered messages, the
 // real receiver program listening on the central service's slot.
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -85,35 +86,74 @@ protected:
         write("registry.reg", text);
     }
 
+    /// In a forked child: replaces the process by ardwen with the installation's
+    /// environment, in `cwd` (the installation root when empty).
+    [[noreturn]] void execArdwen(const std::vector<std::string>& args, const std::string& cwd,
+                                 const std::string& outPath) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            if (std::strncmp(*e, "BROLIX_", 7) != 0) env.push_back(*e);
+        }
+        env.push_back("BROLIX_REGISTRY=" + root + "registry.reg");
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::vector<std::string> argStore{ARDWEN_BINARY};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argStore) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (chdir((cwd.empty() ? root : cwd).c_str()) != 0) _exit(120);
+        int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || dup2(fd, 1) < 0) _exit(121);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(122);
+    }
+
+    static int waitExit(pid_t pid) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
     RunResult run(const std::vector<std::string>& args, const std::string& cwd = "") {
         const std::string outPath = root + "stdout.txt";
         pid_t pid = fork();
-        if (pid == 0) {
-            std::vector<std::string> env;
-            for (char** e = environ; *e; ++e) {
-                if (std::strncmp(*e, "BROLIX_", 7) != 0) env.push_back(*e);
-            }
-            env.push_back("BROLIX_REGISTRY=" + root + "registry.reg");
-            std::vector<char*> envp;
-            for (auto& e : env) envp.push_back(e.data());
-            envp.push_back(nullptr);
-            std::vector<std::string> argStore{ARDWEN_BINARY};
-            argStore.insert(argStore.end(), args.begin(), args.end());
-            std::vector<char*> argv;
-            for (auto& a : argStore) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            if (chdir((cwd.empty() ? root : cwd).c_str()) != 0) _exit(120);
-            int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd < 0 || dup2(fd, 1) < 0) _exit(121);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(122);
-        }
+        if (pid == 0) execArdwen(args, cwd, outPath);
         RunResult result;
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.exitCode = waitExit(pid);
         result.out = readFile(outPath);
         return result;
+    }
+
+    /// Runs ardwen while the real receiver program owns the central service's
+    /// slot, both inside a network namespace of their own so that no other
+    /// program's slot of that name is touched. Returns ardwen's exit code; the
+    /// receiver's lines (it stops after `messages` lines) land in `received`.
+    int runWithReceiver(const std::vector<std::string>& args, int messages, std::string& received) {
+        const std::string receiverOut = root + "received.txt";
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) _exit(123);
+            pid_t receiver = fork();
+            if (receiver == 0) {
+                int fd = open(receiverOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0 || dup2(fd, 1) < 0) _exit(124);
+                const std::string count = std::to_string(messages);
+                execl(LOGRECEIVER_BINARY, LOGRECEIVER_BINARY, "--count", count.c_str(), "--timeout", "20",
+                      static_cast<char*>(nullptr));
+                _exit(125);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the receiver owns its slot
+            pid_t ardwen = fork();
+            if (ardwen == 0) execArdwen(args, "", root + "stdout.txt");
+            const int code = waitExit(ardwen);
+            const int receiverCode = waitExit(receiver);
+            _exit(receiverCode == 0 ? code : 100 + receiverCode);
+        }
+        const int code = waitExit(pid);
+        received = readFile(receiverOut);
+        return code;
     }
 
     std::vector<LogLine> logLines(const std::string& logPath) {
@@ -401,6 +441,45 @@ TEST_F(ArdwenEndToEnd, WriteFailureOfOneOutputIsReportedAndTheBuildGoesOn) {
     }
     EXPECT_EQ(errors, 1);
     EXPECT_EQ(logSummary(defaultLog()).back(), "debug-1 LoggerUnit: Destroyed logger for the Ardwen module.");
+}
+
+TEST_F(ArdwenEndToEnd, NumberedMessagesReachTheReceiverWithTheirParameters) {
+    writeSmallInstallation();
+    write("conf/build.lst",
+          "\"first.conf\" { \"xml/c.xml\" }\n"
+          "\"no/such/dir/second.conf\" { \"xml/empty.xml\" }\n");
+    write("conf/xml/empty.xml", "<Root><Other/></Root>");
+    const std::string list = root + "conf/build.lst";
+
+    // Debug level 1: start and end notices, the warning and the error between.
+    std::string received;
+    ASSERT_EQ(runWithReceiver({"--installdir=" + root, "--debug=1", list}, 4, received), 0) << received;
+    std::vector<std::string> lines;
+    std::stringstream in(received);
+    for (std::string line; std::getline(in, line);) {
+        // "SEVERITY time (identity) thread: text": keep severity, identity and text.
+        const size_t open = line.find('(');
+        const size_t colon = line.find(": ", open);
+        lines.push_back(line.substr(0, line.find(' ')) + " " + line.substr(open, line.find(')', open) - open + 1) +
+                        " " + line.substr(colon + 2));
+    }
+    const std::vector<std::string> expected = {
+        "NOTICE (9.10.11) (Message not found.)",
+        "WARNING (9.10.08) (Message not found.) Parameters: " + root + "conf/xml/empty.xml  ",
+        "ERROR (9.10.09) (Message not found.) Parameters: " + root + "conf/no/such/dir/second.conf  60.5  ",
+        "NOTICE (9.10.12) (Message not found.)",
+    };
+    EXPECT_EQ(lines, expected);
+
+    // Debug level 0: notices are not sent; a fatal failure is, with its parameters.
+    write("conf/build.lst", "\"a.conf\" { \"xml/missing.xml\" }\n");
+    ASSERT_EQ(runWithReceiver({"--installdir=" + root, "--debug=0", list}, 1, received), 6) << received;
+    EXPECT_NE(received.find("FATAL    "), std::string::npos) << received;
+    EXPECT_NE(received.find("(9.10.10) "), std::string::npos) << received;
+    EXPECT_NE(received.find("Parameters: " + root + "conf/xml/missing.xml  Failed to open file  "),
+              std::string::npos)
+        << received;
+    EXPECT_EQ(received.find("NOTICE"), std::string::npos) << received;
 }
 
 }  // namespace
