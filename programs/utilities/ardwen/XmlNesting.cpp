@@ -311,10 +311,12 @@ size_t Scanner::element(size_t i) {
             if (at(i + 1) == '/') {
                 const std::pair<size_t, size_t> name = m_open.back();
                 const size_t length = name.second - name.first;
-                if (i + 2 + length + 1 > m_size || std::memcmp(m_data + i + 2, m_data + name.first, length) != 0 ||
-                    at(i + 2 + length) != '>')
+                if (i + 2 + length > m_size || std::memcmp(m_data + i + 2, m_data + name.first, length) != 0)
                     return kEnd;
-                i += 2 + length + 1;
+                // White space may stand between the name and the ">" of an end tag.
+                i = skipSpace(i + 2 + length);
+                if (at(i) != '>') return kEnd;
+                ++i;
                 m_open.pop_back();
                 continue;
             }

@@ -82,6 +82,7 @@ TEST(XmlNestingTest, MatchesTheLibraryDepthOnDocumentsItParses) {
         "\xEF\xBB\xBF<r><a>\xC3\xA9</a><b>\xE3\r\n</b><c/></b></r>",
         "<?xml version='1.0' encoding=\"UTF&#45;8\"?><r><a x=\"\xE3\"/>\"><b/></a></r>",
         "<a>\r\n<b>\r</b>\r\n</a>",
+        "<a><b></b ><c><d/></c></a\r\n>",
         std::string("<a/>\0<b><c><d>", 12),
     };
     int index = 0;
@@ -104,7 +105,7 @@ TEST(XmlNestingTest, AgreesWithTheLibraryOnRandomDocuments) {
         "<a>", "</a>", "<b>", "</b>", "<a/>", "<b x='1'/>", "<a x=\"</a>\">", "<!-- <a> -->", "<![CDATA[</a>]]>",
         "<?xml version='1.0'?>", "<?xml version='1.0' encoding='ISO-8859-1'?>", "\xE3", "\xC3\xA9", "text", " ",
         "\r\n", "\r", "<!DOCTYPE a>", "<?pi x?>", "&amp;", "&#60;", "<a y=z>", "\xEF\xBB\xBF", "\"", "'", ">",
-        "/>", "<", "</", "\xF0", "<_q>", "</_q>", "\xE3</a>",
+        "/>", "<", "</", "\xF0", "<_q>", "</_q>", "\xE3</a>", "</a >", "</b\n>",
     };
     const size_t count = sizeof fragments / sizeof fragments[0];
     std::mt19937 random(20261210);
@@ -153,6 +154,7 @@ TEST(XmlNestingTest, StopsAtTheLimitOnVeryDeepDocuments) {
     const size_t levels = 100000;
     const std::string open = repeat("<Object><SubObjects>", levels);
     EXPECT_EQ(XmlNesting::TooDeep, check("<Configuration>" + open, 2000));
+    EXPECT_EQ(XmlNesting::TooDeep, check("<Configuration><Object></Object >" + open, 2000));
     // Never closed and flat: the library stops at the end without going deep.
     EXPECT_EQ(XmlNesting::Fine, check(repeat("<a/>", levels), 2));
 }
