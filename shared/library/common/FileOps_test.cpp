@@ -65,6 +65,13 @@ TEST(FileOpsTest, GetFileInfoDescribesFilesAndDirectories) {
     // A wildcard in the last part describes the first match.
     ASSERT_TRUE(getFileInfo(dir.path() + "/*.txt", info));
     EXPECT_EQ(info.size, 5u);
+    // Brackets are plain characters, not a set: "d[1]" never stands for "d1".
+    ASSERT_EQ(::mkdir(dir.file("d[1]").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.file("d1").c_str(), 0755), 0);
+    writeAll(dir.file("d[1]/a.txt"), "bracket");
+    writeAll(dir.file("d1/a.txt"), "x");
+    ASSERT_TRUE(getFileInfo(dir.file("d[1]\\*.txt"), info));
+    EXPECT_EQ(info.size, 7u);
 
     info.attributes = 0xFFFF;
     EXPECT_FALSE(getFileInfo(dir.file("missing"), info));

@@ -30,6 +30,17 @@ bool fail(const std::error_code& error) { return fail(error.value() != 0 ? error
 
 bool hasWildcard(const std::string& path) { return path.find_first_of("*?") != std::string::npos; }
 
+/// The glob pattern for a library path: only "*" and "?" are wildcards, so
+/// brackets (and the backslash, glob's escape) match themselves.
+std::string globPattern(const std::string& native) {
+    std::string pattern;
+    for (char c : native) {
+        if (c == '[' || c == ']' || c == '\\') pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
+
 bool isHiddenName(const std::string& native) {
     const size_t slash = native.find_last_of('/');
     const std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
@@ -66,7 +77,7 @@ bool findFirstFile(const std::string& path, FileStatus& status) {
     if (native.empty()) return fail(ENOENT);
     if (hasWildcard(native)) {
         glob_t found{};
-        const int rc = ::glob(native.c_str(), GLOB_NOESCAPE, nullptr, &found);
+        const int rc = ::glob(globPattern(native).c_str(), 0, nullptr, &found);
         if (rc != 0 || found.gl_pathc == 0) {
             ::globfree(&found);
             return fail(ENOENT);
