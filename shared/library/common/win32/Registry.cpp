@@ -1,0 +1,178 @@
+// The registry calls of the system, one to one: RegOpenKeyExA (KEY_READ),
+// RegCreateKeyExA (KEY_WRITE, non-volatile, no class; missing parents are made),
+// RegQueryValueExA, RegSetValueExA, RegDeleteValueA, RegEnumValueA and RegCloseKey,
+// under the predefined root keys. The registry itself serialises readers and
+// writers and keeps every value whole.
+//
+// Error codes translate as: ERROR_SUCCESS to Ok, ERROR_FILE_NOT_FOUND (and
+// ERROR_NO_MORE_ITEMS when enumerating) to NotFound, ERROR_MORE_DATA to MoreData,
+// anything else to Failed.
+//
+// Storing a text: the system reads the byte after the given data of a string type
+// and stores a terminating zero with the value when that byte is zero. The data
+// is therefore handed over with a zero byte after it, so that what is stored never
+// depends on memory beyond the caller's bytes: a text given without its
+// terminator is stored with one (readers drop trailing zeros).
+#include "platform/Registry.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <exception>
+#include <new>
+
+namespace Brolix {
+namespace platform {
+
+struct RegistryKeyData {
+    HKEY handle;
+};
+
+namespace {
+
+HKEY rootKey(RegistryRoot root) {
+    switch (root) {
+        case RegistryRoot::ClassesRoot:
+            return HKEY_CLASSES_ROOT;
+        case RegistryRoot::CurrentConfig:
+            return HKEY_CURRENT_CONFIG;
+        case RegistryRoot::CurrentUser:
+            return HKEY_CURRENT_USER;
+        case RegistryRoot::LocalMachine:
+            return HKEY_LOCAL_MACHINE;
+        case RegistryRoot::Users:
+            return HKEY_USERS;
+    }
+    return HKEY_LOCAL_MACHINE;
+}
+
+RegistryStatus statusOf(LONG error) {
+    switch (error) {
+        case ERROR_SUCCESS:
+            return RegistryStatus::Ok;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_NO_MORE_ITEMS:
+            return RegistryStatus::NotFound;
+        case ERROR_MORE_DATA:
+            return RegistryStatus::MoreData;
+        default:
+            return RegistryStatus::Failed;
+    }
+}
+
+bool isText(uint32_t type) {
+    return type == REGISTRY_SZ || type == REGISTRY_EXPAND_SZ || type == REGISTRY_MULTI_SZ;
+}
+
+RegistryStatus wrap(HKEY handle, RegistryKey& key) {
+    key = new (std::nothrow) RegistryKeyData{handle};
+    if (key == nullptr) {
+        ::RegCloseKey(handle);
+        return RegistryStatus::Failed;
+    }
+    return RegistryStatus::Ok;
+}
+
+}  // namespace
+
+RegistryStatus registryOpenKey(RegistryRoot root, const std::string& path, RegistryKey& key) {
+    key = nullptr;
+    HKEY handle = nullptr;
+    const LONG rc = ::RegOpenKeyExA(rootKey(root), path.c_str(), 0, KEY_READ, &handle);
+    if (rc != ERROR_SUCCESS) return statusOf(rc);
+    return wrap(handle, key);
+}
+
+RegistryStatus registryCreateKey(RegistryRoot root, const std::string& path, RegistryKey& key) {
+    key = nullptr;
+    HKEY handle = nullptr;
+    const LONG rc = ::RegCreateKeyExA(rootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                      KEY_WRITE, nullptr, &handle, nullptr);
+    // Only a key that could not be made is "not found" here: creating fails.
+    if (rc != ERROR_SUCCESS) return RegistryStatus::Failed;
+    return wrap(handle, key);
+}
+
+RegistryStatus registryQueryValue(RegistryKey key, const std::string& name, uint32_t& type,
+                                  unsigned char* data, uint32_t& size) {
+    if (key == nullptr) return RegistryStatus::Failed;
+    DWORD valueType = REG_NONE;
+    DWORD length = data != nullptr ? static_cast<DWORD>(size) : 0;
+    const LONG rc = ::RegQueryValueExA(key->handle, name.c_str(), nullptr, &valueType, data, &length);
+    if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) return statusOf(rc);
+    type = static_cast<uint32_t>(valueType);
+    size = static_cast<uint32_t>(length);
+    return statusOf(rc);
+}
+
+RegistryStatus registrySetValue(RegistryKey key, const std::string& name, uint32_t type,
+                                const unsigned char* data, uint32_t size) {
+    if (key == nullptr || (data == nullptr && size > 0)) return RegistryStatus::Failed;
+    std::vector<unsigned char> bytes;
+    const BYTE* given = data;
+    if (isText(type)) {
+        try {
+            bytes.reserve(static_cast<size_t>(size) + 1);
+        } catch (const std::exception&) {
+            return RegistryStatus::Failed;
+        }
+        bytes.assign(data, data + size);
+        bytes.push_back(0);
+        given = bytes.data();
+    }
+    return statusOf(::RegSetValueExA(key->handle, name.c_str(), 0, static_cast<DWORD>(type), given,
+                                     static_cast<DWORD>(size)));
+}
+
+RegistryStatus registryDeleteValue(RegistryKey key, const std::string& name) {
+    if (key == nullptr) return RegistryStatus::Failed;
+    return statusOf(::RegDeleteValueA(key->handle, name.c_str()));
+}
+
+RegistryStatus registryEnumValue(RegistryKey key, uint32_t index, std::string& name, uint32_t& type,
+                                 std::vector<unsigned char>& data) {
+    if (key == nullptr) return RegistryStatus::Failed;
+    // Start from the largest name and value of the key, and grow if the key
+    // changed in between.
+    DWORD longestName = 0;
+    DWORD longestData = 0;
+    LONG rc = ::RegQueryInfoKeyA(key->handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 &longestName, &longestData, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) return statusOf(rc);
+    std::vector<char> nameBuffer;
+    std::vector<unsigned char> dataBuffer;
+    try {
+        nameBuffer.resize(static_cast<size_t>(longestName) + 1);
+        dataBuffer.resize(std::max<DWORD>(longestData, 1));
+        for (;;) {
+            DWORD nameLength = static_cast<DWORD>(nameBuffer.size());
+            DWORD dataLength = static_cast<DWORD>(dataBuffer.size());
+            DWORD valueType = REG_NONE;
+            rc = ::RegEnumValueA(key->handle, index, nameBuffer.data(), &nameLength, nullptr, &valueType,
+                                 dataBuffer.data(), &dataLength);
+            if (rc == ERROR_MORE_DATA) {
+                nameBuffer.resize(nameBuffer.size() * 2);
+                dataBuffer.resize(std::max<size_t>(dataBuffer.size() * 2, dataLength));
+                continue;
+            }
+            if (rc != ERROR_SUCCESS) return statusOf(rc);
+            name.assign(nameBuffer.data(), nameLength);
+            type = static_cast<uint32_t>(valueType);
+            data.assign(dataBuffer.begin(), dataBuffer.begin() + dataLength);
+            return RegistryStatus::Ok;
+        }
+    } catch (const std::exception&) {
+        return RegistryStatus::Failed;
+    }
+}
+
+void registryCloseKey(RegistryKey key) {
+    if (key == nullptr) return;
+    ::RegCloseKey(key->handle);
+    delete key;
+}
+
+std::string registryLocation() { return "the Windows registry"; }
+
+}  // namespace platform
+}  // namespace Brolix

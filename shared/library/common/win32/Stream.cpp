@@ -1,0 +1,25 @@
+// Streams are the C runtime's FILE, opened with _fsopen and _SH_DENYNO so that
+// other processes may read and write the file at the same time (fopen would do
+// the same in the runtime's default, but the sharing is part of the promise).
+// Positions use the runtime's 64-bit seek and tell.
+//
+// The runtime opens its files without delete sharing: a file held open here
+// cannot be deleted or renamed by anyone until it is closed.
+#include "platform/Stream.h"
+
+#include <share.h>
+#include <stdio.h>
+
+namespace Brolix {
+namespace platform {
+
+std::FILE* openStream(const std::string& path, const char* mode) { return ::_fsopen(path.c_str(), mode, _SH_DENYNO); }
+
+bool seekStream(std::FILE* stream, int64_t offset, int whence) {
+    return ::_fseeki64(stream, static_cast<__int64>(offset), whence) == 0;
+}
+
+int64_t tellStream(std::FILE* stream) { return static_cast<int64_t>(::_ftelli64(stream)); }
+
+}  // namespace platform
+}  // namespace Brolix
