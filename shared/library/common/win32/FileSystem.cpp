@@ -72,6 +72,9 @@ bool findFirstFile(const std::string& path, FileStatus& status) {
     return true;
 }
 
+// The system's ANSI call forms paths of at most MAX_PATH characters; a longer one
+// is refused (ERROR_FILENAME_EXCED_RANGE) and gives "", like the calls that would
+// use it.
 std::string fullPathName(const std::string& path) {
     if (path.empty()) return std::string();
     const std::string native = toNativePath(path);

@@ -3,6 +3,8 @@
 // the same in the runtime's default, but the sharing is part of the promise).
 // Positions use the runtime's 64-bit seek and tell.
 //
+// A tell after a write writes out what the stream has buffered (one system call).
+//
 // The runtime opens its files without delete sharing: a file held open here
 // cannot be deleted or renamed by anyone until it is closed.
 #include "platform/Stream.h"
@@ -19,7 +21,16 @@ bool seekStream(std::FILE* stream, int64_t offset, int whence) {
     return ::_fseeki64(stream, static_cast<__int64>(offset), whence) == 0;
 }
 
-int64_t tellStream(std::FILE* stream) { return static_cast<int64_t>(::_ftelli64(stream)); }
+int64_t tellStream(std::FILE* stream) {
+    // While written bytes wait in an appending stream's buffer, the runtime counts
+    // its position from where the stream stood before, although the bytes go to the
+    // end of the file; once they are written out, the position it tells is the true
+    // one. Only a stream whose last operation was a write is flushed: flushing a
+    // reading stream would drop what it has read ahead. (The runtime's FILE shows
+    // the direction of its last operation in _flag.)
+    if ((stream->_flag & _IOWRT) != 0) std::fflush(stream);
+    return static_cast<int64_t>(::_ftelli64(stream));
+}
 
 }  // namespace platform
 }  // namespace Brolix
