@@ -50,11 +50,10 @@ void FileBase::releaseLock() {
     if (m_lock) {
         const bool held = m_lock->isPresent();
         if (!m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
-        // Only the lock of this opening tells whether the opening created the
-        // target; an older, released lock object says nothing about it.
-        if (held && !m_lock->targetExisted()) removeFile(m_name, false);
+        if (held && m_createdTarget) removeFile(m_name, false);
         m_lock.reset();
     }
+    m_createdTarget = false;
     if (m_tmpMode) {
         const std::string tmp = tmpName();
         if (fileExists(tmp)) removeFile(tmp, true);

@@ -96,8 +96,8 @@ public:
 
 protected:
     /// Undoes the lock of a failed opening: releases it (FL_CANNOT_UNLOCK when
-    /// that fails), removes a target that the opening created, deletes the lock
-    /// object, and removes the temporary file of a safe update.
+    /// that fails), removes a target that the opening itself created, deletes
+    /// the lock object, and removes the temporary file of a safe update.
     void releaseLock();
     /// True when this opening holds the lock.
     bool holdsLock() const { return m_lock && m_lock->isPresent(); }
@@ -114,6 +114,8 @@ protected:
     bool m_closed;
     std::unique_ptr<LockFile> m_lock;
     TimeSpan m_lockTimeout;
+    /// The current opening made the target, which did not exist before it.
+    bool m_createdTarget = false;
 };
 
 }  // namespace Brolix
