@@ -1,6 +1,6 @@
 // Whole-file services on the system's own calls: FindFirstFileA, GetFullPathNameA,
 // FileTimeToSystemTime, GetDriveTypeA, SetFileAttributesA, CopyFileA, MoveFileA,
-// MoveFileExA and DeleteFileA. Error codes are GetLastError's, kept per thread at
+// MoveFileExA, DeleteFileA and FlushFileBuffers. Error codes are GetLastError's, kept per thread at
 // the failing call (other calls in between would overwrite the system's own).
 //
 // Attributes are translated bit by bit between the system's FILE_ATTRIBUTE_*
@@ -151,6 +151,19 @@ bool moveFileReplace(const std::string& source, const std::string& destination) 
 bool deleteFile(const std::string& path) {
     if (!::DeleteFileA(toNativePath(path).c_str())) return failWithLastError();
     return true;
+}
+
+bool flushFile(const std::string& path) {
+    // FlushFileBuffers writes out everything the system holds for the file, from
+    // any handle; it needs a handle with write access.
+    const HANDLE file = ::CreateFileA(toNativePath(path).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failWithLastError();
+    const bool flushed = ::FlushFileBuffers(file) != 0;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    return flushed || fail(error);
 }
 
 uint32_t lastError() { return t_lastError; }

@@ -142,6 +142,15 @@ TEST(Win32FileSystemTest, CopiesAndMovesWithTheSystemsAnswers) {
     EXPECT_EQ(readWhole(b), "first");
 }
 
+TEST(Win32FileSystemTest, FlushesWrittenFiles) {
+    TestFolder folder;
+    const std::string path = folder.file("flushed.txt");
+    ASSERT_TRUE(writeWhole(path, "data"));
+    EXPECT_TRUE(flushFile(path));
+    EXPECT_FALSE(flushFile(folder.file("missing.txt")));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST(Win32FileSystemTest, FullPathsAreMadeLexically) {
     TestFolder folder;
     InFolder inside(folder.path());

@@ -6,7 +6,8 @@
 //
 // Error codes translate as: ERROR_SUCCESS to Ok, ERROR_FILE_NOT_FOUND (and
 // ERROR_NO_MORE_ITEMS when enumerating) to NotFound, ERROR_MORE_DATA to MoreData,
-// anything else to Failed.
+// anything else to Failed. The code of the last failure is kept per thread; its
+// system text is the problem told to a user.
 //
 // Storing a text: the system reads the byte after the given data of a string type
 // and stores a terminating zero with the value when that byte is zero. The data
@@ -46,7 +47,11 @@ HKEY rootKey(RegistryRoot root) {
     return HKEY_LOCAL_MACHINE;
 }
 
+// The system's error code of the calling thread's last failed registry call.
+thread_local LONG t_lastError = ERROR_SUCCESS;
+
 RegistryStatus statusOf(LONG error) {
+    if (error != ERROR_SUCCESS) t_lastError = error;
     switch (error) {
         case ERROR_SUCCESS:
             return RegistryStatus::Ok;
@@ -68,7 +73,7 @@ RegistryStatus wrap(HKEY handle, RegistryKey& key) {
     key = new (std::nothrow) RegistryKeyData{handle};
     if (key == nullptr) {
         ::RegCloseKey(handle);
-        return RegistryStatus::Failed;
+        return statusOf(ERROR_NOT_ENOUGH_MEMORY);
     }
     return RegistryStatus::Ok;
 }
@@ -89,13 +94,16 @@ RegistryStatus registryCreateKey(RegistryRoot root, const std::string& path, Reg
     const LONG rc = ::RegCreateKeyExA(rootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                       KEY_WRITE, nullptr, &handle, nullptr);
     // Only a key that could not be made is "not found" here: creating fails.
-    if (rc != ERROR_SUCCESS) return RegistryStatus::Failed;
+    if (rc != ERROR_SUCCESS) {
+        statusOf(rc);
+        return RegistryStatus::Failed;
+    }
     return wrap(handle, key);
 }
 
 RegistryStatus registryQueryValue(RegistryKey key, const std::string& name, uint32_t& type,
                                   unsigned char* data, uint32_t& size) {
-    if (key == nullptr) return RegistryStatus::Failed;
+    if (key == nullptr) return statusOf(ERROR_INVALID_PARAMETER);
     DWORD valueType = REG_NONE;
     DWORD length = data != nullptr ? static_cast<DWORD>(size) : 0;
     const LONG rc = ::RegQueryValueExA(key->handle, name.c_str(), nullptr, &valueType, data, &length);
@@ -107,14 +115,14 @@ RegistryStatus registryQueryValue(RegistryKey key, const std::string& name, uint
 
 RegistryStatus registrySetValue(RegistryKey key, const std::string& name, uint32_t type,
                                 const unsigned char* data, uint32_t size) {
-    if (key == nullptr || (data == nullptr && size > 0)) return RegistryStatus::Failed;
+    if (key == nullptr || (data == nullptr && size > 0)) return statusOf(ERROR_INVALID_PARAMETER);
     std::vector<unsigned char> bytes;
     const BYTE* given = data;
     if (isText(type)) {
         try {
             bytes.reserve(static_cast<size_t>(size) + 1);
         } catch (const std::exception&) {
-            return RegistryStatus::Failed;
+            return statusOf(ERROR_NOT_ENOUGH_MEMORY);
         }
         bytes.assign(data, data + size);
         bytes.push_back(0);
@@ -125,13 +133,13 @@ RegistryStatus registrySetValue(RegistryKey key, const std::string& name, uint32
 }
 
 RegistryStatus registryDeleteValue(RegistryKey key, const std::string& name) {
-    if (key == nullptr) return RegistryStatus::Failed;
+    if (key == nullptr) return statusOf(ERROR_INVALID_PARAMETER);
     return statusOf(::RegDeleteValueA(key->handle, name.c_str()));
 }
 
 RegistryStatus registryEnumValue(RegistryKey key, uint32_t index, std::string& name, uint32_t& type,
                                  std::vector<unsigned char>& data) {
-    if (key == nullptr) return RegistryStatus::Failed;
+    if (key == nullptr) return statusOf(ERROR_INVALID_PARAMETER);
     // Start from the largest name and value of the key, and grow if the key
     // changed in between.
     DWORD longestName = 0;
@@ -162,7 +170,7 @@ RegistryStatus registryEnumValue(RegistryKey key, uint32_t index, std::string& n
             return RegistryStatus::Ok;
         }
     } catch (const std::exception&) {
-        return RegistryStatus::Failed;
+        return statusOf(ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
@@ -173,6 +181,19 @@ void registryCloseKey(RegistryKey key) {
 }
 
 std::string registryLocation() { return "the Windows registry"; }
+
+std::string registryProblem() {
+    if (t_lastError == ERROR_SUCCESS) return std::string();
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(t_lastError), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string problem(text != nullptr ? text : "", length);
+    if (text != nullptr) ::LocalFree(text);
+    while (!problem.empty() && static_cast<unsigned char>(problem.back()) <= ' ') problem.pop_back();
+    if (problem.empty()) problem = "system error";
+    return problem + " (error " + std::to_string(t_lastError) + ")";
+}
 
 }  // namespace platform
 }  // namespace Brolix

@@ -115,6 +115,10 @@ TEST_F(Win32RegistryTest, KeysAreMadeWithTheirParents) {
     RegistryKey key = nullptr;
     EXPECT_EQ(registryOpenKey(RegistryRoot::LocalMachine, m_path + "\\a\\b", key), RegistryStatus::NotFound);
     EXPECT_EQ(key, nullptr);
+    // The failure in the system's words, with its code.
+    const std::string problem = registryProblem();
+    EXPECT_GT(problem.size(), std::string(" (error 2)").size()) << problem;
+    EXPECT_EQ(problem.substr(problem.size() - 10), " (error 2)") << problem;
     ASSERT_EQ(registryCreateKey(RegistryRoot::LocalMachine, m_path + "\\a\\b", key), RegistryStatus::Ok);
     registryCloseKey(key);
     for (const std::string& path : {m_path + "\\A", m_path + "\\a\\B", std::string()}) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <io.h>
+
 #include <cstdio>
 #include <string>
 
@@ -81,6 +83,37 @@ TEST(Win32StreamTest, AnAppendingStreamIsAtTheEndAfterEachWrite) {
         }
         std::fclose(stream);
         EXPECT_EQ(readWhole(path), "abcdef");
+    }
+}
+
+// New files: never over an existing name, and without line-end translation (a
+// gzip stream goes through the descriptor).
+TEST(Win32StreamTest, NewFilesAreMadeOnlyOnceAndWrittenAsBytes) {
+    TestFolder folder;
+    const std::string raw = folder.file("raw.bin");
+    const int fd = createNewFile(raw);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::_write(fd, "a\nb", 3), 3);
+    closeFile(fd);
+    EXPECT_EQ(readWhole(raw), "a\nb");
+    EXPECT_LT(createNewFile(raw), 0);
+    EXPECT_EQ(readWhole(raw), "a\nb");
+
+    for (const char* mode : {"wb", "w+b", "ab", "a+b"}) {
+        SCOPED_TRACE(mode);
+        const std::string path = folder.file(std::string("stream-") + (mode[0] == 'a' ? "a" : "w") +
+                                             (mode[1] == '+' ? "plus" : "") + ".txt");
+        std::FILE* stream = createStream(path, mode);
+        ASSERT_NE(stream, nullptr);
+        ASSERT_EQ(std::fwrite("x\ny", 1, 3, stream), 3u);
+        if (mode[0] == 'a') {
+            // Appending streams write at the end wherever they stand.
+            ASSERT_TRUE(seekStream(stream, 0, SEEK_SET));
+            ASSERT_EQ(std::fwrite("z", 1, 1, stream), 1u);
+        }
+        std::fclose(stream);
+        EXPECT_EQ(readWhole(path), mode[0] == 'a' ? "x\nyz" : "x\ny");
+        EXPECT_EQ(createStream(path, mode), nullptr);
     }
 }
 
