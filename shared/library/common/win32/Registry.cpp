@@ -93,7 +93,7 @@ RegistryStatus registryCreateKey(RegistryRoot root, const std::string& path, Reg
     HKEY handle = nullptr;
     const LONG rc = ::RegCreateKeyExA(rootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                       KEY_WRITE, nullptr, &handle, nullptr);
-    // Only a key that could not be made is "not found" here: creating fails.
+    // Whatever the code, a key that cannot be made is a failure to create it.
     if (rc != ERROR_SUCCESS) {
         statusOf(rc);
         return RegistryStatus::Failed;
