@@ -70,7 +70,8 @@ TEST(Win32ClockTest, CurrentTimeIsTheSystemClock) {
     ::GetSystemTimeAsFileTime(&now);
     const int64_t system =
         (static_cast<int64_t>(static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) -
-         116444736000000000LL) / 10000000LL;
+         116444736000000000LL) /
+        10000000LL;
     EXPECT_LE(std::llabs(currentTime() - system), 2);
 }
 

@@ -51,7 +51,8 @@ int64_t toSeconds(const FILETIME& time) {
         static_cast<int64_t>(static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
     const int64_t since1970 = ticks - EPOCH_1970;
     // Whole seconds, rounded down also before 1970.
-    return since1970 >= 0 ? since1970 / TICKS_PER_SECOND : -((-since1970 + TICKS_PER_SECOND - 1) / TICKS_PER_SECOND);
+    return since1970 >= 0 ? since1970 / TICKS_PER_SECOND
+                          : -((-since1970 + TICKS_PER_SECOND - 1) / TICKS_PER_SECOND);
 }
 
 }  // namespace
@@ -131,13 +132,15 @@ bool setFileAttributes(const std::string& path, uint16_t attributes) {
 }
 
 bool copyFile(const std::string& source, const std::string& destination, bool failIfExists) {
-    if (!::CopyFileA(toNativePath(source).c_str(), toNativePath(destination).c_str(), failIfExists ? TRUE : FALSE))
+    if (!::CopyFileA(toNativePath(source).c_str(), toNativePath(destination).c_str(),
+                     failIfExists ? TRUE : FALSE))
         return failWithLastError();
     return true;
 }
 
 bool moveFile(const std::string& source, const std::string& destination) {
-    if (!::MoveFileA(toNativePath(source).c_str(), toNativePath(destination).c_str())) return failWithLastError();
+    if (!::MoveFileA(toNativePath(source).c_str(), toNativePath(destination).c_str()))
+        return failWithLastError();
     return true;
 }
 
@@ -157,8 +160,8 @@ bool flushFile(const std::string& path) {
     // FlushFileBuffers writes out everything the system holds for the file, from
     // any handle; it needs a handle with write access.
     const HANDLE file = ::CreateFileA(toNativePath(path).c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return failWithLastError();
     const bool flushed = ::FlushFileBuffers(file) != 0;
     const DWORD error = ::GetLastError();

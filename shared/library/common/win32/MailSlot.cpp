@@ -25,14 +25,16 @@ std::string MailSlot::slotPath(int32_t mode, const std::string& name) {
     return (mode == SENDER_BROADCAST ? BROADCAST_PREFIX : LOCAL_PREFIX) + name;
 }
 
-MailSlot::MailSlot(int32_t mode, const std::string& name) : IPC(mode), m_handle(INVALID_HANDLE), m_name(name) {
+MailSlot::MailSlot(int32_t mode, const std::string& name)
+    : IPC(mode), m_handle(INVALID_HANDLE), m_name(name) {
     try {
         m_guard.reset(new Monopoly("Brolix_MailSlot"));
     } catch (const std::bad_alloc&) {
         BROLIX_THROW(IPCException, IPCException::IC_MEM, "");
     }
     if (m_mode == RECEIVER) {
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM, std::to_string(ERROR_CALL_NOT_IMPLEMENTED));
+        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM,
+                     std::to_string(ERROR_CALL_NOT_IMPLEMENTED));
     }
 }
 
@@ -44,7 +46,8 @@ MailSlot::~MailSlot() {
 void MailSlot::closeHandle() { m_handle = INVALID_HANDLE; }
 
 void MailSlot::openSender() {
-    BROLIX_THROW(IPCException, IPCException::IC_CANNOT_SEND, "Error " + std::to_string(ERROR_CALL_NOT_IMPLEMENTED));
+    BROLIX_THROW(IPCException, IPCException::IC_CANNOT_SEND,
+                 "Error " + std::to_string(ERROR_CALL_NOT_IMPLEMENTED));
 }
 
 bool MailSlot::send(const std::string&) {

@@ -89,8 +89,8 @@ bool startHolder(const std::string& name, PROCESS_INFORMATION& process) {
                           ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "." +
                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    const HANDLE nul = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE nul = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -98,8 +98,8 @@ bool startHolder(const std::string& name, PROCESS_INFORMATION& process) {
     startup.hStdOutput = nul;
     startup.hStdError = nul;
     ::SetEnvironmentVariableA(HOLDER_VARIABLE, name.c_str());
-    const bool started = ::CreateProcessA(self, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                          &process) != 0;
+    const bool started = ::CreateProcessA(self, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                          &startup, &process) != 0;
     ::SetEnvironmentVariableA(HOLDER_VARIABLE, nullptr);
     ::CloseHandle(nul);
     return started;

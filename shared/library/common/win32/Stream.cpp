@@ -18,16 +18,20 @@
 
 #include <cstring>
 
+#include "platform/NativePath.h"
+
 namespace Brolix {
 namespace platform {
 
-std::FILE* openStream(const std::string& path, const char* mode) { return ::_fsopen(path.c_str(), mode, _SH_DENYNO); }
+std::FILE* openStream(const std::string& path, const char* mode) {
+    return ::_fsopen(toNativePath(path).c_str(), mode, _SH_DENYNO);
+}
 
 int createNewFile(const std::string& path) {
     // _O_EXCL: any existing entry of the name, a link included, fails the call.
     int fd = -1;
     const int flags = _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
-    if (::_sopen_s(&fd, path.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return -1;
+    if (::_sopen_s(&fd, toNativePath(path).c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return -1;
     return fd;
 }
 
@@ -38,7 +42,8 @@ std::FILE* createStream(const std::string& path, const char* mode) {
     flags |= std::strchr(mode, '+') != nullptr ? _O_RDWR : (mode[0] == 'r' ? _O_RDONLY : _O_WRONLY);
     if (mode[0] == 'a') flags |= _O_APPEND;
     int fd = -1;
-    if (::_sopen_s(&fd, path.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) return nullptr;
+    if (::_sopen_s(&fd, toNativePath(path).c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0)
+        return nullptr;
     std::FILE* stream = ::_fdopen(fd, mode);
     if (stream == nullptr) ::_close(fd);
     return stream;

@@ -45,9 +45,9 @@ TEST(Win32StreamTest, OthersMayReadAndWriteAnOpenFile) {
     for (const char* mode : {"rb", "r+b", "ab", "a+b"}) {
         std::FILE* stream = openStream(path, mode);
         ASSERT_NE(stream, nullptr) << mode;
-        const HANDLE other = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE other =
+            ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         EXPECT_NE(other, INVALID_HANDLE_VALUE) << mode;
         if (other != INVALID_HANDLE_VALUE) ::CloseHandle(other);
         std::fclose(stream);

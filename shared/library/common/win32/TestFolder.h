@@ -20,8 +20,9 @@ public:
         const DWORD length = ::GetTempPathA(sizeof base, base);
         if (length == 0 || length > MAX_PATH) return;
         for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-            const std::string candidate = std::string(base) + "brolix-" + std::to_string(::GetCurrentProcessId()) +
-                                          "-" + std::to_string(::GetTickCount64()) + "-" + std::to_string(attempt);
+            const std::string candidate = std::string(base) + "brolix-" +
+                                          std::to_string(::GetCurrentProcessId()) + "-" +
+                                          std::to_string(::GetTickCount64()) + "-" + std::to_string(attempt);
             if (::CreateDirectoryA(candidate.c_str(), nullptr)) {
                 m_path = candidate;
                 return;
@@ -49,12 +50,13 @@ private:
 };
 
 inline bool writeWhole(const std::string& path, const std::string& content) {
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr);
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    const bool ok = ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-                    written == content.size();
+    const bool ok =
+        ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size();
     return ::CloseHandle(file) && ok;
 }
 
@@ -70,7 +72,9 @@ inline std::string readWhole(const std::string& path) {
     return content;
 }
 
-inline bool exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool exists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace test
 }  // namespace Brolix
