@@ -39,12 +39,14 @@ FileGZ::~FileGZ() {
 
 int64_t FileGZ::readTrailerSize(const std::string& path) const {
     BasicFile file;
-    if (!file.open(path, BasicFile::MODE_READ)) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, path);
+    if (!file.open(path, BasicFile::MODE_READ))
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, path);
     if (!file.seek(-4, BasicFile::ORIGIN_END, BasicFile::SIDE_READ)) {
         BROLIX_THROW(FileException, FileException::FL_POSITION, path);
     }
     std::string trailer;
-    if (!file.read(trailer, 4) || trailer.size() != 4) BROLIX_THROW(FileException, FileException::FL_READ, path);
+    if (!file.read(trailer, 4) || trailer.size() != 4)
+        BROLIX_THROW(FileException, FileException::FL_READ, path);
     file.close();
     // The uncompressed length modulo 4 GiB, little-endian and unsigned.
     uint32_t size = 0;
@@ -61,9 +63,10 @@ void FileGZ::open(uint16_t access) {
                      "Cannot open gzip file: " + m_name + "\tfor both reading and writing.");
     }
     if (!reading && !writing && !(access & ACCESS_UNSAFE)) {
-        BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB,
-                     "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " +
-                         m_name);
+        BROLIX_THROW(
+            FileException, FileException::FL_ACCESS_COMB,
+            "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " +
+                m_name);
     }
     if (reading && !fileExists(m_name)) BROLIX_THROW(FileException, FileException::FL_EXISTS_NOT, m_name);
     // Whatever an earlier opening left, this one starts afresh.
@@ -223,27 +226,8 @@ void FileGZ::close() {
             BROLIX_THROW(FileException, FileException::FL_REMOVE, orig);
         }
     }
-    // The replacement is made while the lock is still held.
-    if (m_tmpMode) {
-        if (holdsLock()) m_lock->releaseTarget();
-        try {
-            commitUpdate();
-        } catch (FileException&) {
-            if (holdsLock()) m_lock->unlock();
-            throw;
-        }
-    }
-    if (holdsLock() && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
-}
-
-void FileGZ::commitUpdate() {
-    // Whatever happens, this opening's update ends here.
-    m_tmpMode = false;
-    for (int attempt = 1; attempt <= UPDATE_ATTEMPTS; ++attempt) {
-        if (moveFile(tmpName(), m_name, true)) return;
-        retryPause(UPDATE_PAUSE_MS);
-    }
-    BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file: " + m_name);
+    if (!commitAndUnlock())
+        BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file: " + m_name);
 }
 
 void FileGZ::abort() {
@@ -397,7 +381,8 @@ int64_t FileGZ::seek(int64_t offset, int origin) {
         case FROM_BEGIN:
             return seekTo(offset);
         case FROM_END: {
-            const uint64_t back = offset < 0 ? 0 - static_cast<uint64_t>(offset) : static_cast<uint64_t>(offset);
+            const uint64_t back =
+                offset < 0 ? 0 - static_cast<uint64_t>(offset) : static_cast<uint64_t>(offset);
             if (m_size < 0 || back > static_cast<uint64_t>(m_size)) {
                 BROLIX_THROW(FileException, FileException::FL_ERROR, "FileGZ seek overflow.");
             }

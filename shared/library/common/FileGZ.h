@@ -35,10 +35,6 @@ namespace Brolix {
 
 class FileGZ : public FileBase {
 public:
-    /// Attempts of the final replacement and the pause after each failed one.
-    static constexpr int UPDATE_ATTEMPTS = 10;
-    static constexpr uint32_t UPDATE_PAUSE_MS = 2000;
-
     explicit FileGZ(const std::string& path);
     /// Closes an open file (committing a safe update); errors are swallowed.
     ~FileGZ() override;
@@ -80,7 +76,6 @@ private:
     /// Writes without the access check (the append copy needs it).
     uint64_t writeRaw(const char* buffer, uint64_t count);
     int64_t seekTo(int64_t target);
-    void commitUpdate();
 
     gzFile m_handle;
     int64_t m_size;

@@ -106,7 +106,9 @@ TEST_F(FileGZTest, AccessRefusals) {
     EXPECT_EQ(codeOf([&] { file.open(R | W); }, &message), FileException::FL_ACCESS_COMB);
     EXPECT_EQ(message, "Cannot open gzip file: " + target + "\tfor both reading and writing.");
     EXPECT_EQ(codeOf([&] { file.open(0); }, &message), FileException::FL_ACCESS_COMB);
-    EXPECT_EQ(message, "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " + target);
+    EXPECT_EQ(
+        message,
+        "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " + target);
     EXPECT_EQ(codeOf([&] { file.open(R); }, &message), FileException::FL_EXISTS_NOT);
     EXPECT_EQ(message, target);
     EXPECT_EQ(file.getKind(), FileBase::KIND_GZ);
@@ -252,7 +254,8 @@ TEST_F(FileGZTest, FailedAppendPutsTheOldFileBack) {
     std::string damaged = readAll(target);
     damaged.resize(damaged.size() / 2);
     writeAll(target, damaged);
-    for (uint16_t access : {uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE), uint16_t(W | APPEND | NOLOCK)}) {
+    for (uint16_t access :
+         {uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE), uint16_t(W | APPEND | NOLOCK)}) {
         FileGZ file(target);
         EXPECT_EQ(codeOf([&] { file.open(access); }), FileException::FL_READ) << access;
         EXPECT_TRUE(file.isClosed());
@@ -396,7 +399,8 @@ TEST_F(FileGZTest, AnAppendThatFailsOnAFullDiskPutsTheOldContentBack) {
     if (!fs.usable()) GTEST_SKIP() << "no private tmpfs here (needs root and mount namespaces)";
     const std::string path = mountPoint + "/history.gz";
     const std::string old = randomBytes(70000, 1);  // does not compress
-    for (uint16_t access : {uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE), uint16_t(W | APPEND | NOLOCK)}) {
+    for (uint16_t access :
+         {uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE), uint16_t(W | APPEND | NOLOCK)}) {
         writeGzip(path, old);
         int64_t failure = -1;
         {
@@ -441,44 +445,35 @@ TEST_F(FileGZTest, ConcurrentAppendersAndReadersSeeOnlyWholeFiles) {
     for (int w = 1; w <= writers; ++w) {
         running.emplace_back(new Worker({"stress-gz", target, std::to_string(w), std::to_string(appends)}));
     }
-    const pid_t reader = ::fork();
-    ASSERT_GE(reader, 0);
-    if (reader == 0) {
-        size_t seen = 0;
-        long reads = 0;
-        for (;;) {
-            const std::string content = zlibRead(target);
-            size_t records = 0;
-            bool whole = content != "<damaged>" && (content.empty() || content.back() == '\n');
-            std::istringstream lines(content);
-            for (std::string line; whole && std::getline(lines, line); ++records) {
-                int w = 0;
-                int n = 0;
-                whole = std::sscanf(line.c_str(), "record %d %d", &w, &n) == 2 && line + "\n" == test::recordLine(w, n);
-            }
-            if (!whole || records < seen) {
-                std::fprintf(stderr, "read %zu bytes that are no whole file of records\n", content.size());
-                _exit(1);
-            }
-            seen = records;
-            ++reads;
-            if (exists(target + ".done")) break;
+    size_t seen = 0;
+    test::Poller reader([&] {
+        const std::string content = zlibRead(target);
+        size_t records = 0;
+        bool whole = content != "<damaged>" && (content.empty() || content.back() == '\n');
+        std::istringstream lines(content);
+        for (std::string line; whole && std::getline(lines, line); ++records) {
+            int w = 0;
+            int n = 0;
+            whole = std::sscanf(line.c_str(), "record %d %d", &w, &n) == 2 &&
+                    line + "\n" == test::recordLine(w, n);
         }
-        std::fprintf(stderr, "%ld whole reads\n", reads);
-        _exit(0);
-    }
+        if (!whole || records < seen) {
+            std::fprintf(stderr, "read %zu bytes that are no whole file of records\n", content.size());
+            return false;
+        }
+        seen = records;
+        return true;
+    });
     for (auto& worker : running) EXPECT_EQ(worker->wait().exitCode, 0);
-    writeAll(target + ".done", "");
-    int status = 0;
-    ASSERT_EQ(::waitpid(reader, &status, 0), reader);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(reader.stop());
 
     std::multiset<std::string> records;
     std::istringstream lines(zlibRead(target));
     for (std::string line; std::getline(lines, line);) records.insert(line + "\n");
     EXPECT_EQ(records.size(), static_cast<size_t>(writers * appends));
     for (int w = 1; w <= writers; ++w) {
-        for (int n = 1; n <= appends; ++n) EXPECT_EQ(records.count(test::recordLine(w, n)), 1u) << w << " " << n;
+        for (int n = 1; n <= appends; ++n)
+            EXPECT_EQ(records.count(test::recordLine(w, n)), 1u) << w << " " << n;
     }
 }
 

@@ -72,7 +72,8 @@ void FilePlain::open(uint16_t access) {
     const uint32_t mode = streamMode(access);
     if (mode == BasicFile::MODE_CLOSED) BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB, m_name);
     // A directory is never written over, not even by a safe update's rename.
-    if (writing && existed && isDirectory(m_name)) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
+    if (writing && existed && isDirectory(m_name))
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
 
     if (writing && !(access & ACCESS_NOLOCK)) {
         try {
@@ -118,7 +119,8 @@ void FilePlain::openTemporary(uint16_t access, uint32_t mode, bool existed) {
     // that stopped) is removed, and a name that is still taken after that, by
     // a file or a planted link, fails the opening rather than being followed.
     if (!deleteFile(tmp) && fileExists(tmp)) removeFile(tmp, true);
-    const bool missingForReadWrite = mode == BasicFile::MODE_READ_WRITE && !existed && !(access & ACCESS_CREATE);
+    const bool missingForReadWrite =
+        mode == BasicFile::MODE_READ_WRITE && !existed && !(access & ACCESS_CREATE);
     if (missingForReadWrite || !m_stream.create(tmp, mode)) {
         m_tmpMode = false;
         releaseLock();
@@ -126,7 +128,8 @@ void FilePlain::openTemporary(uint16_t access, uint32_t mode, bool existed) {
     }
     // A writer that keeps the content (appending, or reading too) starts from
     // a copy of the target; one that only writes starts from nothing.
-    const bool keep = existed && (access & (ACCESS_READ | ACCESS_APPEND)) && mode != BasicFile::MODE_READ_WRITE_TRUNCATE;
+    const bool keep =
+        existed && (access & (ACCESS_READ | ACCESS_APPEND)) && mode != BasicFile::MODE_READ_WRITE_TRUNCATE;
     if (!keep) return;
     BasicFile source;
     bool copied = source.open(m_name, BasicFile::MODE_READ);
@@ -171,18 +174,8 @@ void FilePlain::close() {
         discardUpdate();
         BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
     }
-    // The replacement is made while the lock is still held, so that no other
-    // writer starts on the same temporary file in between.
-    if (m_tmpMode) {
-        if (holdsLock()) m_lock->releaseTarget();
-        try {
-            commitUpdate();
-        } catch (FileException&) {
-            if (holdsLock()) m_lock->unlock();
-            throw;
-        }
-    }
-    if (holdsLock() && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
+    if (!commitAndUnlock())
+        BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file \"" + m_name + "\"");
 }
 
 void FilePlain::discardUpdate() {
@@ -191,17 +184,6 @@ void FilePlain::discardUpdate() {
         m_tmpMode = false;
     }
     if (holdsLock()) m_lock->unlock();
-}
-
-void FilePlain::commitUpdate() {
-    // Whatever happens, this opening's update ends here: a failed one is never
-    // committed by a later close of the same object.
-    m_tmpMode = false;
-    for (int attempt = 1; attempt <= UPDATE_ATTEMPTS; ++attempt) {
-        if (moveFile(tmpName(), m_name, true)) return;
-        retryPause(UPDATE_PAUSE_MS);
-    }
-    BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file \"" + m_name + "\"");
 }
 
 void FilePlain::abort() {

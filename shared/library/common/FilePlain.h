@@ -29,10 +29,6 @@ namespace Brolix {
 
 class FilePlain : public FileBase {
 public:
-    /// Attempts of the final replacement and the pause after each failed one.
-    static constexpr int UPDATE_ATTEMPTS = 10;
-    static constexpr uint32_t UPDATE_PAUSE_MS = 2000;
-
     explicit FilePlain(const std::string& path);
     /// Closes an open file (committing a safe update); errors are swallowed.
     ~FilePlain() override;
@@ -67,8 +63,6 @@ private:
     /// when the opening keeps its content.
     void openTemporary(uint16_t access, uint32_t mode, bool existed);
     void finishOpening(uint16_t access);
-    /// Moves the temporary file onto the target; FL_RENAME when it cannot.
-    void commitUpdate();
     /// Removes a safe update's temporary file and gives the lock up.
     void discardUpdate();
 

@@ -17,12 +17,12 @@
 
 using namespace Brolix;
 using Brolix::test::exists;
+using Brolix::test::exitForCode;
 using Brolix::test::readAll;
 using Brolix::test::TestDirectory;
 using Brolix::test::Worker;
 using Brolix::test::WorkerEnd;
 using Brolix::test::writeAll;
-using Brolix::test::exitForCode;
 
 namespace {
 
@@ -81,12 +81,9 @@ TEST_F(FilePlainTest, OpenRefusals) {
         uint16_t access;
         uint32_t code;
     } cases[] = {
-        {R | APPEND, FileException::FL_ACCESS_COMB},
-        {R | TRUNC, FileException::FL_ACCESS_COMB},
-        {R | CREATE, FileException::FL_ACCESS_COMB},
-        {R | W | TRUNC | APPEND, FileException::FL_ACCESS_COMB},
-        {0, FileException::FL_ACCESS_COMB},
-        {UNSAFE | NOLOCK, FileException::FL_ACCESS_COMB},
+        {R | APPEND, FileException::FL_ACCESS_COMB}, {R | TRUNC, FileException::FL_ACCESS_COMB},
+        {R | CREATE, FileException::FL_ACCESS_COMB}, {R | W | TRUNC | APPEND, FileException::FL_ACCESS_COMB},
+        {0, FileException::FL_ACCESS_COMB},          {UNSAFE | NOLOCK, FileException::FL_ACCESS_COMB},
     };
     for (const auto& c : cases) {
         FilePlain file(target);
@@ -132,8 +129,9 @@ TEST_F(FilePlainTest, ChecksByStateAndDirection) {
     EXPECT_EQ(file.tell(), 0);
 
     const std::vector<std::function<void()>> closedChecks = {
-        [&] { file.readBytes(buffer, 1); }, [&] { file.writeBytes("x", 1); }, [&] { file.readLine(); },
-        [&] { file.flush(); },              [&] { file.seek(0, 0); },
+        [&] { file.readBytes(buffer, 1); }, [&] { file.writeBytes("x", 1); },
+        [&] { file.readLine(); },           [&] { file.flush(); },
+        [&] { file.seek(0, 0); },
     };
     for (size_t i = 0; i < closedChecks.size(); ++i) {
         EXPECT_EQ(codeOf(closedChecks[i]), FileException::FL_IS_CLOSED) << "check " << i;
@@ -548,31 +546,17 @@ TEST_F(FilePlainTest, ConcurrentWritersAndReadersSeeOnlyWholeVersions) {
     writeAll(target, test::versionText(0, 0, size));
     std::vector<std::unique_ptr<Worker>> running;
     for (int w = 1; w <= writers; ++w) {
-        running.emplace_back(new Worker({"stress-plain", target, std::to_string(w), std::to_string(updates),
-                                         std::to_string(size)}));
+        running.emplace_back(new Worker(
+            {"stress-plain", target, std::to_string(w), std::to_string(updates), std::to_string(size)}));
     }
-    // The reader works in a child of its own until the writers are done.
-    const pid_t reader = ::fork();
-    ASSERT_GE(reader, 0);
-    if (reader == 0) {
-        long reads = 0;
-        for (;;) {
-            const std::string text = readAll(target);
-            if (!test::isWholeVersion(text)) {
-                std::fprintf(stderr, "read %zu bytes that are no whole version\n", text.size());
-                _exit(1);
-            }
-            ++reads;
-            if (exists(target + ".done")) break;
-        }
-        std::fprintf(stderr, "%ld whole reads\n", reads);
-        _exit(0);
-    }
+    test::Poller reader([&] {
+        const std::string text = readAll(target);
+        if (test::isWholeVersion(text)) return true;
+        std::fprintf(stderr, "read %zu bytes that are no whole version\n", text.size());
+        return false;
+    });
     for (auto& worker : running) EXPECT_EQ(worker->wait().exitCode, 0);
-    writeAll(target + ".done", "");
-    int status = 0;
-    ASSERT_EQ(::waitpid(reader, &status, 0), reader);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(reader.stop());
     EXPECT_TRUE(test::isWholeVersion(readAll(target)));
     EXPECT_FALSE(exists(target + ".tmp"));
     EXPECT_FALSE(exists(target + ".lock"));

@@ -104,15 +104,16 @@ RegistryStatus registryCreateKey(RegistryRoot root, const std::string& path, Reg
         {
             RegistryFile::WriteLock lock(opened->storeFile);
             RegistryDocument current;
-            if (!lock.locked() || !RegistryFile::load(opened->storeFile, current)) return RegistryStatus::Failed;
+            if (!lock.locked() || !RegistryFile::load(opened->storeFile, current))
+                return RegistryStatus::Failed;
         }
         key = opened.release();
         return RegistryStatus::Ok;
     });
 }
 
-RegistryStatus registryQueryValue(RegistryKey key, const std::string& name, uint32_t& type, unsigned char* data,
-                                  uint32_t& size) {
+RegistryStatus registryQueryValue(RegistryKey key, const std::string& name, uint32_t& type,
+                                  unsigned char* data, uint32_t& size) {
     if (key == nullptr) return RegistryStatus::Failed;
     return guarded([&] {
         RegistryDocument fresh;

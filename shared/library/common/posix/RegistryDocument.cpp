@@ -237,7 +237,8 @@ RegistryDocument::Value& RegistryDocument::Section::valueFor(const std::string& 
     return m_values[inserted.first->second];
 }
 
-void RegistryDocument::Section::setValue(const std::string& name, uint32_t type, std::vector<unsigned char> data) {
+void RegistryDocument::Section::setValue(const std::string& name, uint32_t type,
+                                         std::vector<unsigned char> data) {
     Value& value = valueFor(name);
     value.type = type;
     value.data = std::move(data);
@@ -283,7 +284,8 @@ std::string RegistryDocument::sectionKey(RegistryRoot root, const std::string& p
     return std::to_string(static_cast<int>(root)) + ':' + lowerText(path);
 }
 
-const RegistryDocument::Section* RegistryDocument::findSection(RegistryRoot root, const std::string& path) const {
+const RegistryDocument::Section* RegistryDocument::findSection(RegistryRoot root,
+                                                               const std::string& path) const {
     const auto it = m_sectionIndex.find(sectionKey(root, path));
     return it == m_sectionIndex.end() ? nullptr : &m_sections[it->second];
 }
@@ -342,14 +344,16 @@ bool RegistryDocument::parse(const std::string& text, ParseError* error) {
                 if (line.back() != ']' || line.size() < 3) {
                     return fail(lines.number(), "a key line must read [ROOT\\key\\...]");
                 }
-                if (line[1] == '-') return fail(lines.number(), "entries that delete a key are not supported");
+                if (line[1] == '-')
+                    return fail(lines.number(), "entries that delete a key are not supported");
                 const std::string full = line.substr(1, line.size() - 2);
                 const size_t sep = full.find('\\');
                 RegistryRoot root;
                 if (!rootByName(full.substr(0, sep), root)) {
                     return fail(lines.number(), "unknown root key \"" + full.substr(0, sep) + "\"");
                 }
-                const std::string path = sep == std::string::npos ? std::string() : canonicalPath(full.substr(sep));
+                const std::string path =
+                    sep == std::string::npos ? std::string() : canonicalPath(full.substr(sep));
                 section = &this->section(root, path);
                 section->comments.insert(section->comments.end(), comments.begin(), comments.end());
                 comments.clear();
@@ -362,10 +366,12 @@ bool RegistryDocument::parse(const std::string& text, ParseError* error) {
             if (line[0] == '@') {
                 pos = 1;
             } else if (!parseQuoted(line, pos, value.name)) {
-                return fail(start, "a value name must be written in double quotes (or @ for the unnamed value)");
+                return fail(start,
+                            "a value name must be written in double quotes (or @ for the unnamed value)");
             }
             while (pos < line.size() && isBlank(line[pos])) ++pos;
-            if (pos >= line.size() || line[pos] != '=') return fail(start, "\"=\" expected after the value name");
+            if (pos >= line.size() || line[pos] != '=')
+                return fail(start, "\"=\" expected after the value name");
             ++pos;
             while (pos < line.size() && isBlank(line[pos])) ++pos;
             std::string data = line.substr(pos);
@@ -375,12 +381,14 @@ bool RegistryDocument::parse(const std::string& text, ParseError* error) {
                 while (!data.empty() && data.back() == '\\') {
                     data.pop_back();
                     std::string more;
-                    if (!lines.next(more)) return fail(start, "the hex list goes on past the end of the store");
+                    if (!lines.next(more))
+                        return fail(start, "the hex list goes on past the end of the store");
                     data += trim(more);
                 }
             }
             if (!parseData(data, value)) {
-                return fail(start, "the data of the value " + (value.name.empty() ? std::string("@") : quoted(value.name)) +
+                return fail(start, "the data of the value " +
+                                       (value.name.empty() ? std::string("@") : quoted(value.name)) +
                                        " cannot be read");
             }
             Value& stored = section->valueFor(value.name);
@@ -426,9 +434,9 @@ std::string RegistryDocument::format() const {
                 out += quoted(std::string(v.data.begin(), v.data.end()));
             } else if (v.type == REGISTRY_DWORD && v.data.size() == 4) {
                 char buffer[16];
-                const uint32_t number = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
-                                        static_cast<uint32_t>(v.data[2]) << 16 |
-                                        static_cast<uint32_t>(v.data[3]) << 24;
+                const uint32_t number =
+                    static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
+                    static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
                 std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(number));
                 out += buffer;
             } else {

@@ -98,7 +98,7 @@ public:
 private:
     static std::string sectionKey(RegistryRoot root, const std::string& path);
 
-    std::vector<std::string> m_leadingComments;   ///< above the header
+    std::vector<std::string> m_leadingComments;  ///< above the header
     std::vector<Section> m_sections;
     std::vector<std::string> m_trailingComments;  ///< after the last value
     std::unordered_map<std::string, size_t> m_sectionIndex;

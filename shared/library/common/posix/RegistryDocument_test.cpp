@@ -73,7 +73,8 @@ TEST(RegistryDocumentTest, ReportsTheLineItCannotRead) {
         const char* what;
     } cases[] = {
         {"garbage\n", 1, "the store must begin with the line \"REGEDIT4\""},
-        {"; fine\n\nWindows Registry Editor Version 5.00\n", 3, "the store must begin with the line \"REGEDIT4\""},
+        {"; fine\n\nWindows Registry Editor Version 5.00\n", 3,
+         "the store must begin with the line \"REGEDIT4\""},
         {"REGEDIT4\n\"A\"=\"x\"\n", 2, "a value before the first key line"},
         {"REGEDIT4\n\n[HKEY_NOWHERE\\A]\n", 3, "unknown root key \"HKEY_NOWHERE\""},
         {"REGEDIT4\n[-HKEY_LOCAL_MACHINE\\A]\n", 2, "entries that delete a key are not supported"},
@@ -81,11 +82,14 @@ TEST(RegistryDocumentTest, ReportsTheLineItCannotRead) {
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\nA=\"x\"\n", 3,
          "a value name must be written in double quotes (or @ for the unnamed value)"},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"A\" \"x\"\n", 3, "\"=\" expected after the value name"},
-        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"A\"=\"bad \\n escape\"\n", 3, "the data of the value \"A\" cannot be read"},
-        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"A\"=dword:123456789\n", 3, "the data of the value \"A\" cannot be read"},
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"A\"=\"bad \\n escape\"\n", 3,
+         "the data of the value \"A\" cannot be read"},
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"A\"=dword:123456789\n", 3,
+         "the data of the value \"A\" cannot be read"},
         {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"A\"=hex:01,\\\n 02,\\\n 0x\n\"B\"=\"y\"\n", 3,
          "the data of the value \"A\" cannot be read"},
-        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"A\"=hex:01,\\\n", 3, "the hex list goes on past the end of the store"},
+        {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"A\"=hex:01,\\\n", 3,
+         "the hex list goes on past the end of the store"},
     };
     for (const auto& c : cases) {
         RegistryDocument document;

@@ -279,7 +279,8 @@ std::vector<std::string> leftovers(const std::string& store) {
     const std::filesystem::path path(store);
     for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) {
         const std::string name = entry.path().filename().string();
-        if (name != path.filename().string() && name != path.filename().string() + ".lock") names.push_back(name);
+        if (name != path.filename().string() && name != path.filename().string() + ".lock")
+            names.push_back(name);
     }
     return names;
 }
@@ -329,7 +330,8 @@ TEST_F(RegistryTest, AStoppedWriterHoldsNobodyUpForLong) {
     EXPECT_EQ(getResource("Kept", value), 0);
     EXPECT_EQ(value, "1");
     EXPECT_EQ(setResource("Blocked", "2"), 1);
-    EXPECT_NE(registryProblem().find("another writer has held the store"), std::string::npos) << registryProblem();
+    EXPECT_NE(registryProblem().find("another writer has held the store"), std::string::npos)
+        << registryProblem();
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
     ::close(ready[0]);
@@ -355,7 +357,8 @@ TEST_F(RegistryTest, AStoreTooLargeForTheMemoryLeftFailsTheRead) {
         // 25 MB store.
         long pages = 0;
         std::ifstream("/proc/self/statm") >> pages;
-        const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (8u << 20);
+        const rlim_t limit =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (8u << 20);
         const struct rlimit rl = {limit, limit};
         if (::setrlimit(RLIMIT_AS, &rl) != 0) _exit(3);
         std::string value;

@@ -10,10 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,7 +81,8 @@ public:
             ::setenv("BROLIX_FAULT", fault.c_str(), 1);
             // The sanitizer runtime must not insist on coming first.
             const char* asan = std::getenv("ASAN_OPTIONS");
-            const std::string options = std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
+            const std::string options =
+                std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
             ::setenv("ASAN_OPTIONS", options.c_str(), 1);
         }
         std::vector<char*> argv;
@@ -119,6 +123,47 @@ public:
 private:
     pid_t m_pid = -1;
     bool m_done = false;
+};
+
+/// A reader in a child process of its own that runs `check` over and over until
+/// it is stopped; it ends at the first check that fails.
+class Poller {
+public:
+    explicit Poller(const std::function<bool()>& check) {
+        if (::pipe(m_stop) != 0) return;
+        m_pid = ::fork();
+        if (m_pid != 0) return;
+        long checks = 0;
+        for (;;) {
+            if (!check()) _exit(1);
+            ++checks;
+            struct pollfd stop = {m_stop[0], POLLIN, 0};
+            if (::poll(&stop, 1, 0) > 0) break;
+        }
+        std::fprintf(stderr, "%ld checks passed\n", checks);
+        _exit(0);
+    }
+    ~Poller() { stop(); }
+    Poller(const Poller&) = delete;
+    Poller& operator=(const Poller&) = delete;
+
+    /// Stops the reader; true when every check it made passed.
+    bool stop() {
+        if (m_pid <= 0) return m_result;
+        if (::write(m_stop[1], "x", 1) != 1) ::kill(m_pid, SIGKILL);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        ::close(m_stop[0]);
+        ::close(m_stop[1]);
+        m_pid = -1;
+        m_result = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return m_result;
+    }
+
+private:
+    int m_stop[2] = {-1, -1};
+    pid_t m_pid = -1;
+    bool m_result = false;
 };
 
 /// The exit code of a worker that ended with a FileException of `code`.

@@ -15,7 +15,8 @@ inline std::string versionText(int writer, int version, size_t size) {
     std::snprintf(head, sizeof head, "BEGIN %d %d %zu\n", writer, version, size);
     const std::string tail = "END\n";
     std::string text(head);
-    while (text.size() + tail.size() < size) text.push_back(static_cast<char>('a' + (text.size() * 7 + writer + version) % 26));
+    while (text.size() + tail.size() < size)
+        text.push_back(static_cast<char>('a' + (text.size() * 7 + writer + version) % 26));
     return text + tail;
 }
 
@@ -30,7 +31,8 @@ inline bool isWholeVersion(const std::string& text) {
 
 /// The record line that `writer` appends as its `number`th.
 inline std::string recordLine(int writer, int number) {
-    return "record " + std::to_string(writer) + " " + std::to_string(number) + " " + std::string(40, 'r') + "\n";
+    return "record " + std::to_string(writer) + " " + std::to_string(number) + " " + std::string(40, 'r') +
+           "\n";
 }
 
 }  // namespace test
