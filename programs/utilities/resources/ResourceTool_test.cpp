@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 
 #include "SystemInfo.h"
@@ -51,11 +52,15 @@ TEST_F(ResourceToolTest, SetGetListDelete) {
 
     r = run({"list"});
     EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.out,
-              "InstallDir (text) /opt/brolix/\n"
-              "ArdwenDebugLog (text) ${InstallDir}debug.log\n"
-              "ArdwenDebugLevel (number) 4\n"
-              "Mask (number) -1\n");
+    // In the order the store keeps them, which is the system's.
+    std::multiset<std::string> lines;
+    std::istringstream listing(r.out);
+    for (std::string line; std::getline(listing, line);) lines.insert(line);
+    EXPECT_EQ(lines, (std::multiset<std::string>{"InstallDir (text) /opt/brolix/",
+                                                  "ArdwenDebugLog (text) ${InstallDir}debug.log",
+                                                  "ArdwenDebugLevel (number) 4", "Mask (number) -1"}))
+        << r.out;
+    EXPECT_EQ(r.out.back(), '\n');
 
     EXPECT_EQ(run({"delete", "mask"}).rc, 0);
     r = run({"delete", "Mask"});

@@ -4,7 +4,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <memory>
+#include <sstream>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -323,10 +326,17 @@ TEST_F(FilePlainTest, FailedReplacementKeepsTheTemporaryFile) {
     FilePlain file(target);
     file.open(W);
     file.writeText("update");
-    // A non-empty directory where the target was cannot be replaced.
-    ASSERT_TRUE(fs::remove(target));
-    ASSERT_TRUE(fs::create_directory(target));
-    writeAll(target + "/inside", "x");
+    std::unique_ptr<std::ifstream> reader;
+    if (test::openFilesBlockReplacement()) {
+        // A reader holds the target open, and the system refuses to replace it.
+        reader.reset(new std::ifstream(target, std::ios::binary));
+        ASSERT_TRUE(reader->is_open());
+    } else {
+        // A non-empty directory where the target was cannot be replaced.
+        ASSERT_TRUE(fs::remove(target));
+        ASSERT_TRUE(fs::create_directory(target));
+        writeAll(target + "/inside", "x");
+    }
     std::string message;
     EXPECT_EQ(codeOf([&] { file.close(); }, &message), FileException::FL_RENAME);
     EXPECT_EQ(message, "Failed to update the file \"" + target + "\"");
@@ -338,6 +348,7 @@ TEST_F(FilePlainTest, FailedReplacementKeepsTheTemporaryFile) {
     // The failed update ended with its close: a later opening of the same
     // object commits nothing.
     EXPECT_FALSE(file.inSafeUpdate());
+    reader.reset();
     fs::remove_all(target);
     writeAll(target, "later");
     file.open(R);
@@ -535,9 +546,11 @@ TEST_F(FilePlainTest, ALinkPlantedAsTheTemporaryFileIsNotFollowed) {
 }
 
 // Several processes update one target as fast as they can while another reads
-// it: every read sees one whole version, never a part or a mix. Where an open
-// file cannot be replaced, each read holds up the writers' commits (which then
-// retry after a pause of 2 s), so the reader leaves them room there.
+// it: every read sees one whole version, never a part or a mix, and the target
+// is always there. Where an open file cannot be replaced, each read holds up
+// the writers' commits (which then retry after a pause of 2 s), so the reader
+// leaves them room; and the system refuses to open a file for the moment it is
+// being replaced, which is no read at all.
 TEST_F(FilePlainTest, ConcurrentWritersAndReadersSeeOnlyWholeVersions) {
     const int writers = 4;
     const int updates = 60;
@@ -550,7 +563,15 @@ TEST_F(FilePlainTest, ConcurrentWritersAndReadersSeeOnlyWholeVersions) {
     }
     test::Poller reader(
         [&] {
-            const std::string text = readAll(target);
+            std::ifstream in(target, std::ios::binary);
+            if (!in.is_open()) {
+                if (exists(target)) return true;
+                std::fprintf(stderr, "the target was missing\n");
+                return false;
+            }
+            std::ostringstream content;
+            content << in.rdbuf();
+            const std::string text = content.str();
             if (test::isWholeVersion(text)) return true;
             std::fprintf(stderr, "read %zu bytes that are no whole version\n", text.size());
             return false;

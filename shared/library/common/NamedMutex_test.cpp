@@ -93,7 +93,7 @@ TEST(NamedMutexTest, AnotherProcessHoldsItUntilItReleasesOrDies) {
         options.setVariables.emplace_back(LOCK_VARIABLE, name);
         const std::unique_ptr<test::ChildProcess> holder = test::startThisTest("holder", options);
         ASSERT_TRUE(holder->started()) << holder->problem();
-        ASSERT_TRUE(holder->waitForOutput("holding\n")) << holder->output() << holder->errors();
+        ASSERT_TRUE(holder->waitForOutput("holding")) << holder->output() << holder->errors();
 
         NamedMutex here(name);
         EXPECT_EQ(here.tryLock(), NamedMutex::BUSY);

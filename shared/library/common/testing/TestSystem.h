@@ -204,6 +204,13 @@ private:
     bool m_mounted = false;
 };
 
+// ---- what the system's calls take ----
+
+/// The longest path, in bytes with its terminating zero, that the system's
+/// calls of the library take (Linux PATH_MAX; Windows MAX_PATH for the ANSI
+/// calls).
+size_t longestPath();
+
 // ---- what the system does with open files ----
 
 /// True where a file that some process holds open cannot be replaced or

@@ -301,6 +301,8 @@ void PrivateTmpfs::fill(const std::string& name) const {
     ::close(fd);
 }
 
+size_t longestPath() { return PATH_MAX; }
+
 bool openFilesBlockReplacement() { return false; }
 
 }  // namespace test

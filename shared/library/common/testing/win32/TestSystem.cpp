@@ -8,6 +8,8 @@
 //    or removed while the child lives);
 //  - "killing" is TerminateProcess with the status KILLED_STATUS, which is how
 //    a killed child is told from one that exited;
+//  - every child belongs to a job object that ends it when this process ends,
+//    so that a test that is stopped (a time limit) leaves no worker behind;
 //  - open handles from the system's handle table (NtQuerySystemInformation),
 //    compared by the final path of each file handle of this process;
 //  - the resource store: HKEY_LOCAL_MACHINE of this process is redirected to a
@@ -108,6 +110,19 @@ HANDLE inheritableCopy(HANDLE handle) {
     return copy;
 }
 
+/// The job whose processes end with this process (the job's last handle).
+HANDLE childrenJob() {
+    static const HANDLE job = [] {
+        const HANDLE made = ::CreateJobObjectA(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (made != nullptr)
+            ::SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        return made;
+    }();
+    return job;
+}
+
 void closeHandle(HANDLE& handle) {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
     handle = nullptr;
@@ -199,8 +214,9 @@ Process* startProcess(const std::string& program, const std::vector<std::string>
         std::string commandLine = quoted(program);
         for (const std::string& a : arguments) commandLine += " " + quoted(a);
         std::vector<char> environment = childEnvironment(options);
+        // Started suspended, so that it is in the job before it runs.
         if (!::CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                              EXTENDED_STARTUPINFO_PRESENT, environment.data(),
+                              EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, environment.data(),
                               options.directory.empty() ? nullptr : options.directory.c_str(),
                               &startup.StartupInfo, &started)) {
             error = ::GetLastError();
@@ -214,6 +230,8 @@ Process* startProcess(const std::string& program, const std::vector<std::string>
         releaseProcess(process.release());
         return nullptr;
     }
+    if (childrenJob() != nullptr) ::AssignProcessToJobObject(childrenJob(), started.hProcess);
+    ::ResumeThread(started.hThread);
     ::CloseHandle(started.hThread);
     process->process = started.hProcess;
     return process.release();
@@ -392,6 +410,8 @@ PrivateTmpfs::PrivateTmpfs(const std::string& path, size_t) : m_path(path) {}
 PrivateTmpfs::~PrivateTmpfs() = default;
 
 void PrivateTmpfs::fill(const std::string&) const {}
+
+size_t longestPath() { return MAX_PATH; }
 
 bool openFilesBlockReplacement() { return true; }
 
