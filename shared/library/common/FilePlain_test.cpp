@@ -376,10 +376,12 @@ TEST_F(FilePlainTest, DestructorCommits) {
     EXPECT_FALSE(exists(target + ".tmp"));
 }
 
-/// Runs a worker that opens the target with `access`, writes and flushes, and
-/// is killed before it closes.
-void killedDuringUpdate(const std::string& path, uint16_t access, const std::string& text) {
-    Worker writer({"--hold", "write", path, std::to_string(access), text});
+/// Runs a worker that opens the target with `access` (its lock lasting
+/// `lockSeconds`), writes and flushes, and is killed before it closes.
+void killedDuringUpdate(const std::string& path, uint16_t access, const std::string& text,
+                        int lockSeconds = FileBase::LOCK_SECONDS) {
+    Worker writer({"--lock-seconds", std::to_string(lockSeconds), "--hold", "write", path,
+                   std::to_string(access), text});
     ASSERT_TRUE(writer.waitForOutput("holding"));
     ASSERT_TRUE(writer.kill().killed);
 }
@@ -395,9 +397,18 @@ TEST_F(FilePlainTest, AnUpdateKilledBeforeCloseLosesNothing) {
     EXPECT_EQ(codeOf([&] { next.open(W); }), FileException::FL_IS_LOCKED);
     ASSERT_TRUE(fs::remove(target + ".lock"));
 
-    killedDuringUpdate(target, W | APPEND, "+partial");
+    killedDuringUpdate(target, W | APPEND, "+partial", 1);
     EXPECT_EQ(readAll(target), "earlier");
     EXPECT_EQ(readAll(target + ".tmp"), "earlier+partial");
+
+    // Once that lock has expired, the next writer breaks it and gets through.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    next.open(W | APPEND);
+    next.writeText("+next");
+    next.close();
+    EXPECT_EQ(readAll(target), "earlier+next");
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
 }
 
 // ---- faults made for real ----
