@@ -57,8 +57,8 @@ TEST_F(ResourceToolTest, SetGetListDelete) {
     std::istringstream listing(r.out);
     for (std::string line; std::getline(listing, line);) lines.insert(line);
     EXPECT_EQ(lines, (std::multiset<std::string>{"InstallDir (text) /opt/brolix/",
-                                                  "ArdwenDebugLog (text) ${InstallDir}debug.log",
-                                                  "ArdwenDebugLevel (number) 4", "Mask (number) -1"}))
+                                                 "ArdwenDebugLog (text) ${InstallDir}debug.log",
+                                                 "ArdwenDebugLevel (number) 4", "Mask (number) -1"}))
         << r.out;
     EXPECT_EQ(r.out.back(), '\n');
 
@@ -81,8 +81,9 @@ TEST_F(ResourceToolTest, FollowsTheKeyPathOfTheEnvironment) {
     EXPECT_EQ(text, "test key");
     const Result r = run({"get", "Where"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_NE(r.err.find("Where: not found or unreadable in key HKEY_LOCAL_MACHINE\\SOFTWARE\\Brolix\\Resources"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("Where: not found or unreadable in key HKEY_LOCAL_MACHINE\\SOFTWARE\\Brolix\\Resources"),
+        std::string::npos)
         << r.err;
 }
 
@@ -126,7 +127,8 @@ TEST_F(ResourceToolTest, ReportsAMissingKeyWithTheStore) {
 }
 
 TEST_F(ResourceToolTest, ReportsAStoreItCannotParse) {
-    if (m_store.file().empty()) GTEST_SKIP() << "the store is the system's registry, which is never unparsable";
+    if (m_store.file().empty())
+        GTEST_SKIP() << "the store is the system's registry, which is never unparsable";
     const std::string store = m_store.file();
     // A store that cannot be parsed is named with the line that spoils it.
     test::writeAll(store, "; settings\nREGEDIT4\n\"A\"=\"before any key\"\n");
@@ -136,10 +138,12 @@ TEST_F(ResourceToolTest, ReportsAStoreItCannotParse) {
                          ":3: a value before the first key line\n");
     r = run({"get", "A"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_EQ(r.err, "brolix-resources: A: cannot read the store: " + store + ":3: a value before the first key line\n");
+    EXPECT_EQ(r.err, "brolix-resources: A: cannot read the store: " + store +
+                         ":3: a value before the first key line\n");
     r = run({"list"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_EQ(r.err, "brolix-resources: cannot read the store: " + store + ":3: a value before the first key line\n");
+    EXPECT_EQ(r.err, "brolix-resources: cannot read the store: " + store +
+                         ":3: a value before the first key line\n");
     EXPECT_EQ(run({"delete", "A"}).rc, 2);
 }
 

@@ -52,7 +52,8 @@ TEST(FileOpsTest, GetFileInfoDescribesFilesAndDirectories) {
     EXPECT_EQ(info.size, 5u);
     EXPECT_EQ(info.sizeHigh, 0u);
     // Windows marks a new file for the next backup; other systems call it normal.
-    EXPECT_TRUE(info.attributes == ATTRIBUTE_NORMAL || info.attributes == ATTRIBUTE_ARCHIVE) << info.attributes;
+    EXPECT_TRUE(info.attributes == ATTRIBUTE_NORMAL || info.attributes == ATTRIBUTE_ARCHIVE)
+        << info.attributes;
     EXPECT_GE(info.modified.year, 2020);
     EXPECT_EQ(info.modified.local, 0);
     EXPECT_GE(info.created.year, 2020);

@@ -357,7 +357,8 @@ TEST_F(FilePlainTest, FailedReplacementKeepsTheTemporaryFile) {
 }
 
 TEST_F(FilePlainTest, DataThatCannotReachTheDiskFailsTheClose) {
-    if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full here, the device that takes no data (Linux has it, Windows not)";
+    if (!exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here, the device that takes no data (Linux has it, Windows not)";
     FilePlain file("/dev/full");
     file.open(W | UNSAFE | NOLOCK);
     file.writeText("lost");
@@ -421,7 +422,8 @@ protected:
         mountPoint = dir.file("small");
         ASSERT_TRUE(fs::create_directory(mountPoint));
         small.reset(new test::PrivateTmpfs(mountPoint, 256));
-        if (!small->usable()) GTEST_SKIP() << "no private tmpfs here (needs Linux, root and mount namespaces)";
+        if (!small->usable())
+            GTEST_SKIP() << "no private tmpfs here (needs Linux, root and mount namespaces)";
         path = mountPoint + "/out.conf";
         writeAll(path, earlier);
     }

@@ -106,7 +106,8 @@ TEST(FileUtilsTest, CurrentDirectoryOfAnyLength) {
     test::TestDirectory base;
     // A directory far deeper than the first buffer of 260 bytes.
     std::string deep = base.path();
-    for (int i = 0; i < 12; ++i) deep = (std::filesystem::path(deep) / std::string(40, static_cast<char>('a' + i))).string();
+    for (int i = 0; i < 12; ++i)
+        deep = (std::filesystem::path(deep) / std::string(40, static_cast<char>('a' + i))).string();
     // Systems whose calls take short paths only cannot tell this one.
     if (deep.size() >= test::longestPath()) GTEST_SKIP() << "the system's calls take no path that long";
     ASSERT_TRUE(std::filesystem::create_directories(deep));

@@ -51,7 +51,8 @@ TEST_F(LockFileTest, LockWritesTheFourLinesAndOthersStayAway) {
     EXPECT_FALSE(mine.targetExisted());
     ASSERT_TRUE(mine.lockFor(TimeSpan(30), false));
     EXPECT_TRUE(mine.isPresent());
-    EXPECT_EQ(lockLines(), (std::vector<std::string>{"20231114T221320Z", "20231114T221350Z", mine.myId(), "missing"}));
+    EXPECT_EQ(lockLines(),
+              (std::vector<std::string>{"20231114T221320Z", "20231114T221350Z", mine.myId(), "missing"}));
     EXPECT_EQ(readAll(target + ".lock").back(), '\n');
     EXPECT_FALSE(exists(target));  // only a holder of the target creates it
 
@@ -128,7 +129,8 @@ TEST_F(LockFileTest, FourthLineReadsOriginalExactly) {
         bool holds;
     } cases[] = {{"original", true}, {"missing", false}, {"Original", false}, {"original ", false}};
     for (const auto& c : cases) {
-        writeAll(target + ".lock", std::string("20231114T221320Z\n20231114T221330Z\nsomeone\n") + c.line + "\n");
+        writeAll(target + ".lock",
+                 std::string("20231114T221320Z\n20231114T221330Z\nsomeone\n") + c.line + "\n");
         LockFile lock(target);
         EXPECT_EQ(lock.holdsTarget(), c.holds) << c.line;
         EXPECT_EQ(lock.ownerId(), "someone");

@@ -208,7 +208,8 @@ TEST_F(SystemInfoTest, SelfReferenceIsBounded) {
 }
 
 TEST_F(SystemInfoTest, UnparsableStoreIsNeverOverwritten) {
-    if (m_store.file().empty()) GTEST_SKIP() << "the store is the system's registry, which is never unparsable";
+    if (m_store.file().empty())
+        GTEST_SKIP() << "the store is the system's registry, which is never unparsable";
     const std::string garbage = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brolix\\Resources]\n\"A\"=oops\n";
     test::writeAll(m_store.file(), garbage);
     std::string text;

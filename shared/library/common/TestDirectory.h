@@ -41,7 +41,8 @@ public:
         std::error_code ignored;
         for (fs::recursive_directory_iterator it(m_path, ignored), end; !ignored && it != end;
              it.increment(ignored)) {
-            if (!it->is_symlink(ignored)) fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+            if (!it->is_symlink(ignored))
+                fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
         }
         fs::remove_all(m_path, ignored);
     }

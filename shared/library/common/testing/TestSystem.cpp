@@ -163,8 +163,7 @@ std::string ChildProcess::errors() const {
 
 std::unique_ptr<ChildProcess> startThisTest(const std::string& role, ChildOptions options) {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter =
-        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
     options.setVariables.emplace_back(TEST_ROLE_VARIABLE, role);
     return std::unique_ptr<ChildProcess>(new ChildProcess(thisProgram(), {filter}, options));
 }

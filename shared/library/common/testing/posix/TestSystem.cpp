@@ -27,7 +27,9 @@ extern char** environ;
 namespace Brolix {
 namespace test {
 
-void setVariable(const std::string& name, const std::string& value) { ::setenv(name.c_str(), value.c_str(), 1); }
+void setVariable(const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
 
 void unsetVariable(const std::string& name) { ::unsetenv(name.c_str()); }
 
@@ -103,7 +105,8 @@ Process* startProcess(const std::string& program, const std::vector<std::string>
     int errors[2] = {-1, -1};
     bool piped = true;
     if (options.withInput) piped = ::pipe2(input, O_CLOEXEC) == 0;
-    if (piped && options.captureOutput) piped = ::pipe2(output, O_CLOEXEC) == 0 && ::pipe2(errors, O_CLOEXEC) == 0;
+    if (piped && options.captureOutput)
+        piped = ::pipe2(output, O_CLOEXEC) == 0 && ::pipe2(errors, O_CLOEXEC) == 0;
     const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (!piped || null < 0) {
         problem = std::string("no pipe: ") + std::strerror(errno);

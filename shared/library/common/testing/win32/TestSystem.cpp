@@ -48,7 +48,8 @@ std::string systemText(DWORD error) {
 
 bool sameName(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
            });
 }
 
@@ -130,7 +131,9 @@ void closeHandle(HANDLE& handle) {
 
 }  // namespace
 
-void setVariable(const std::string& name, const std::string& value) { ::_putenv_s(name.c_str(), value.c_str()); }
+void setVariable(const std::string& name, const std::string& value) {
+    ::_putenv_s(name.c_str(), value.c_str());
+}
 
 void unsetVariable(const std::string& name) { ::_putenv_s(name.c_str(), ""); }
 
@@ -323,22 +326,24 @@ std::string finalPath(HANDLE file) {
 }  // namespace
 
 int openHandles(const std::string& path) {
-    const HANDLE probe = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE probe =
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return 0;
     const std::string wanted = finalPath(probe);
     ::CloseHandle(probe);
     if (wanted.empty()) return 0;
 
     using Query = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     if (query == nullptr) return 0;
     std::vector<char> buffer(1 << 20);
     NTSTATUS status;
     for (;;) {
         ULONG needed = 0;
-        status = query(EXTENDED_HANDLE_INFORMATION, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        status =
+            query(EXTENDED_HANDLE_INFORMATION, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
         if (status != LENGTH_MISMATCH) break;
         buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
     }
