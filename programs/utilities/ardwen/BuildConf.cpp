@@ -74,12 +74,17 @@ void discard(SmartPointer<FileBase>& file) {
     }
 }
 
-// "; the folder ... does not exist" when the output's folder is missing, the
-// most common reason for a file that cannot be written; "" otherwise.
-std::string missingFolder(const std::string& outputPath) {
+// What a person can do something about when an output was not written: its
+// folder is missing, or its lock is held ("" when neither is known).
+std::string likelyReason(const std::string& outputPath, uint32_t code) {
     const std::string folder = getDirectory(outputPath);
-    if (folder.empty() || fileExists(folder)) return std::string();
-    return "; the folder " + shown(folder) + " does not exist";
+    if (!folder.empty() && !fileExists(folder)) return "; the folder " + shown(folder) + " does not exist";
+    if (code == FileException::FL_IS_LOCKED) {
+        return "; its lock " + shown(outputPath + ".lock") +
+               " is held by another writer, or was left by an interrupted run and expires " +
+               std::to_string(FileBase::LOCK_SECONDS) + " seconds after it was taken";
+    }
+    return std::string();
 }
 
 // True when both paths name one existing file, through links too.
@@ -545,11 +550,11 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
     } catch (FileException& e) {
         discard(file);
         e.addLocation("BuildConf.cpp", 240);
-        outputNotWritten(outputPath, e.codeText(), ": " + e.describe() + missingFolder(outputPath));
+        outputNotWritten(outputPath, e.codeText(), ": " + e.describe() + likelyReason(outputPath, e.code()));
         return;
     } catch (...) {
         discard(file);
-        outputNotWritten(outputPath, "Unknown", ": unknown error" + missingFolder(outputPath));
+        outputNotWritten(outputPath, "Unknown", ": unknown error" + likelyReason(outputPath, 0));
         return;
     }
     debug(3, "Created output file \"%s\".", entry.outputName);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -124,6 +125,30 @@ TEST_F(ArdwenEndToEnd, KilledWhileWritingLeavesTheOldFileWhole) {
         }
     }
     EXPECT_GE(killedWhileWriting, 1);
+}
+
+TEST_F(ArdwenEndToEnd, AnOutputLockedByAnotherWriterIsLeftAlone) {
+    writeSmallInstallation();
+    write("conf/build.lst", "\"out.conf\" { \"xml/c.xml\" }\n");
+    write("conf/out.conf", kOld);
+    // Another writer's lock on the file, valid for a minute.
+    auto stamp = [](time_t t) {
+        char text[32];
+        tm fields;
+        std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", gmtime_r(&t, &fields));
+        return std::string(text);
+    };
+    const time_t now = time(nullptr);
+    write("conf/out.conf.lock", stamp(now) + "\n" + stamp(now + 60) + "\nanother writer\nmissing\n");
+    RunResult r = run({"--installdir=" + root, root + "conf/build.lst"});
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_EQ(readFile(root + "conf/out.conf"), kOld);
+    const std::string conf = root + "conf/";
+    EXPECT_EQ(r.err, "ardwen: " + conf + "out.conf: cannot write the configuration file: File: Someone else has locked "
+                     "the file. (Code: 60.18); its lock " + conf + "out.conf.lock is held by another writer, or was "
+                     "left by an interrupted run and expires 30 seconds after it was taken\n"
+                     "ardwen: 1 of 1 configuration files could not be written\n");
+    EXPECT_TRUE(fs::exists(conf + "out.conf.lock"));
 }
 
 TEST_F(ArdwenEndToEnd, FullDiskKeepsTheOldFiles) {
