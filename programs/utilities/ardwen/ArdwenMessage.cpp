@@ -7,24 +7,32 @@ namespace Brolix {
 
 namespace {
 
+// clang-format off
 const ArdwenMessage kCatalogue[] = {
-    {MSG_NO_MEMORY, SEVERITY_FATAL, "out of memory while loading an XML file or producing a configuration file",
-     {nullptr, nullptr}},
-    {MSG_EMPTY_PLAN, SEVERITY_FATAL, "the build list names no configuration file", {nullptr, nullptr}},
+    {MSG_NO_MEMORY, SEVERITY_FATAL,
+     "out of memory while loading an XML file or producing a configuration file", {nullptr, nullptr}},
+    {MSG_EMPTY_PLAN, SEVERITY_FATAL,
+     "the build list names no configuration file", {nullptr, nullptr}},
     {MSG_NO_RESOURCE, SEVERITY_FATAL,
-     "no build list given and no resource names one",
-     {nullptr, nullptr}},
-    {MSG_BUILD_LIST_UNREADABLE, SEVERITY_FATAL, "cannot read the build list", {"build list", "error code"}},
-    {MSG_OPEN_BRACE_EXPECTED, SEVERITY_FATAL, "\"{\" expected after the output name",
-     {"build list", "expected character code"}},
-    {MSG_ENTRY_WITHOUT_XML, SEVERITY_FATAL, "an entry names no XML file", {"build list", nullptr}},
-    {MSG_NO_OBJECT, SEVERITY_WARNING, "no \"Object\" element under the root element; the file adds nothing",
-     {"XML file", nullptr}},
-    {MSG_OUTPUT_NOT_WRITTEN, SEVERITY_ERROR, "cannot write the configuration file", {"output file", "error code"}},
-    {MSG_XML_NOT_LOADED, SEVERITY_FATAL, "cannot load the XML file", {"XML file", "description"}},
-    {MSG_STARTED, SEVERITY_NOTICE, "the build starts", {nullptr, nullptr}},
-    {MSG_FINISHED, SEVERITY_NOTICE, "the build has finished", {nullptr, nullptr}},
+     "no build list given and no resource names one", {nullptr, nullptr}},
+    {MSG_BUILD_LIST_UNREADABLE, SEVERITY_FATAL,
+     "cannot read the build list", {"build list", "error code"}},
+    {MSG_OPEN_BRACE_EXPECTED, SEVERITY_FATAL,
+     "\"{\" expected after the output name", {"build list", "expected character code"}},
+    {MSG_ENTRY_WITHOUT_XML, SEVERITY_FATAL,
+     "an entry names no XML file", {"build list", nullptr}},
+    {MSG_NO_OBJECT, SEVERITY_WARNING,
+     "no \"Object\" element under the root element; the file adds nothing", {"XML file", nullptr}},
+    {MSG_OUTPUT_NOT_WRITTEN, SEVERITY_ERROR,
+     "cannot write the configuration file", {"output file", "error code"}},
+    {MSG_XML_NOT_LOADED, SEVERITY_FATAL,
+     "cannot load the XML file", {"XML file", "description"}},
+    {MSG_STARTED, SEVERITY_NOTICE,
+     "the build starts", {nullptr, nullptr}},
+    {MSG_FINISHED, SEVERITY_NOTICE,
+     "the build has finished", {nullptr, nullptr}},
 };
+// clang-format on
 
 }  // namespace
 

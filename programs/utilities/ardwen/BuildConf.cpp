@@ -352,10 +352,12 @@ void BuildConf::parseBuildList(const std::string& text) {
                     // A name with a dot or another operator character in it is
                     // cut there unless it is quoted.
                     const bool cut = CppSearcher::operators().count(word) != 0;
-                    endWithFatal(MSG_OPEN_BRACE_EXPECTED, ParamStream().addText(buildListPath()).addNumber('{'),
-                                 EXIT_BUILD_LIST_SYNTAX, "",
-                                 Told{where(), " " + inQuotes(pending.outputName) + ", found " + shownToken(word) +
-                                                   (cut ? " (names that contain " + inQuotes(word) + " must be quoted)" : "")});
+                    endWithFatal(
+                        MSG_OPEN_BRACE_EXPECTED, ParamStream().addText(buildListPath()).addNumber('{'),
+                        EXIT_BUILD_LIST_SYNTAX, "",
+                        Told{where(),
+                             " " + inQuotes(pending.outputName) + ", found " + shownToken(word) +
+                                 (cut ? " (names that contain " + inQuotes(word) + " must be quoted)" : "")});
                 }
                 state = FILES;
                 break;
@@ -384,7 +386,8 @@ void BuildConf::parseBuildList(const std::string& text) {
 std::unique_ptr<TiXmlDocument> BuildConf::loadXmlFile(const std::string& path) {
     debug(3, "Creating DOM tree from \"%s\"...", path);
     std::unique_ptr<TiXmlDocument> document(new (std::nothrow) TiXmlDocument(path));
-    if (document == nullptr) endWithFatal(MSG_NO_MEMORY_FOR_XML, ParamStream(), EXIT_XML, "", Told{shown(path), ""});
+    if (document == nullptr)
+        endWithFatal(MSG_NO_MEMORY_FOR_XML, ParamStream(), EXIT_XML, "", Told{shown(path), ""});
     // The builder never reports rows and columns, so the library does not track
     // them: that tracking rescans the text behind every node and costs a fifth of
     // the parse, without changing what is parsed.
@@ -505,6 +508,7 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
     // allocator with millions of small free blocks that it merges on the next
     // large request, so the output's own large requests come first.
     std::unique_ptr<TiXmlDocument> document;
+    bool outOfMemory = false;
     try {
         for (const std::string& name : entry.xmlFiles) {
             const std::string xmlPath = m_configurationDir + name;
@@ -519,12 +523,14 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
             }
         }
     } catch (const std::bad_alloc&) {
-        // Nesting multiplies: every nested line repeats its parents' indent, so
-        // a modest XML file can ask for more text than memory holds.
-        std::string().swap(buffer);
-        document.reset();
-        endWithFatal(MSG_NO_MEMORY, ParamStream(), EXIT_XML, "", Told{shown(outputPath), ""});
+        outOfMemory = true;
     } catch (const std::length_error&) {
+        outOfMemory = true;
+    }
+    if (outOfMemory) {
+        // Nesting multiplies: every nested line repeats its parents' indent, so
+        // a modest XML file can ask for more text than memory holds. What was
+        // gathered goes before the message is sent.
         std::string().swap(buffer);
         document.reset();
         endWithFatal(MSG_NO_MEMORY, ParamStream(), EXIT_XML, "", Told{shown(outputPath), ""});
@@ -534,8 +540,9 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
     // Writing over one of the entry's own XML files would destroy its source.
     for (const std::string& name : entry.xmlFiles) {
         if (isSameFile(outputPath, m_configurationDir + name)) {
-            outputNotWritten(outputPath, FileException(FileException::FL_ERROR).codeText(),
-                             ": it is the entry's own XML file " + inQuotes(name) + ", which is kept unchanged");
+            outputNotWritten(
+                outputPath, FileException(FileException::FL_ERROR).codeText(),
+                ": it is the entry's own XML file " + inQuotes(name) + ", which is kept unchanged");
             return;
         }
     }

@@ -37,12 +37,12 @@ struct BuildEntry {
 /// Exit codes of the builder's fatal failures, and of a build that ran to its
 /// end without writing every configuration file.
 enum BuildExit : int {
-    EXIT_NO_RESOURCE = 2,        ///< "ConfigurationDir" or "ArdwenFile" missing
-    EXIT_BUILD_LIST_READ = 3,    ///< the build list cannot be read
-    EXIT_BUILD_LIST_SYNTAX = 4,  ///< the build list is malformed
-    EXIT_EMPTY_PLAN = 5,         ///< the build list names no configuration file
-    EXIT_XML = 6,                ///< an XML file cannot be loaded or parsed
-    EXIT_OUTPUT_NOT_WRITTEN = 7, ///< one or more configuration files could not be written
+    EXIT_NO_RESOURCE = 2,         ///< "ConfigurationDir" or "ArdwenFile" missing
+    EXIT_BUILD_LIST_READ = 3,     ///< the build list cannot be read
+    EXIT_BUILD_LIST_SYNTAX = 4,   ///< the build list is malformed
+    EXIT_EMPTY_PLAN = 5,          ///< the build list names no configuration file
+    EXIT_XML = 6,                 ///< an XML file cannot be loaded or parsed
+    EXIT_OUTPUT_NOT_WRITTEN = 7,  ///< one or more configuration files could not be written
 };
 
 /// The deepest element nesting an XML file may have. The XML library needs
@@ -101,7 +101,8 @@ private:
                                    const std::string& note = std::string(), const Told& told = Told());
     /// Reports an output file that was not written: ERROR 9 with `codeText`,
     /// and `detail` after the message's words on standard error.
-    void outputNotWritten(const std::string& outputPath, const std::string& codeText, const std::string& detail);
+    void outputNotWritten(const std::string& outputPath, const std::string& codeText,
+                          const std::string& detail);
 
     std::vector<BuildEntry> m_entries;
     std::string m_configurationDir;

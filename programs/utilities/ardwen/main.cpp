@@ -67,7 +67,9 @@ std::string optionName(const std::string& argument) { return argument.substr(0, 
 int32_t readDebugLevel(const std::string& value) {
     char* end = nullptr;
     const long number = std::strtol(value.c_str(), &end, 10);
-    const int32_t level = number > INT32_MAX ? INT32_MAX : number < INT32_MIN ? INT32_MIN : static_cast<int32_t>(number);
+    const int32_t level = number > INT32_MAX   ? INT32_MAX
+                          : number < INT32_MIN ? INT32_MIN
+                                               : static_cast<int32_t>(number);
     const std::string used = level < 0   ? "the resource ArdwenDebugLevel decides"
                              : level > 5 ? "debug level 5 is used"
                                          : "debug level " + std::to_string(level) + " is used";
@@ -119,20 +121,23 @@ int main(int argc, char** argv) {
                 !hasValue && i + 1 < argc && !matchWildcard("--*", argv[i + 1]) ? argv[i + 1] : "";
             auto taken = [&](const char* form) {
                 return next.empty() ? std::string()
-                                    : "; \"" + next + "\" counts as a build-list argument (write \"" + form + next +
-                                          "\")";
+                                    : "; \"" + next + "\" counts as a build-list argument (write \"" + form +
+                                          next + "\")";
             };
             if (name == "--installdir") {
                 installDir = value;
                 if (!hasValue)
-                    tellStandardError("\"--installdir\" without \"=DIR\": the resource InstallDir or the current "
-                                      "directory is used" + taken("--installdir="));
+                    tellStandardError(
+                        "\"--installdir\" without \"=DIR\": the resource InstallDir or the current "
+                        "directory is used" +
+                        taken("--installdir="));
             } else if (name == "--debug") {
                 if (hasValue) {
                     debug = readDebugLevel(value);
                 } else {
                     debug = 0;
-                    tellStandardError("\"--debug\" without \"=LEVEL\": debug level 0 is used" + taken("--debug="));
+                    tellStandardError("\"--debug\" without \"=LEVEL\": debug level 0 is used" +
+                                      taken("--debug="));
                 }
             } else {
                 // Other programs of the family pass options of their own: they
@@ -180,7 +185,8 @@ int main(int argc, char** argv) {
         } else {
             exitCode = EXIT_OUTPUT_NOT_WRITTEN;
             logger->debug(1, "Exiting Ardwen. One or more configuration files could not be written.");
-            tellStandardError(std::to_string(build.failedOutputs()) + " of " + std::to_string(build.outputCount()) +
+            tellStandardError(std::to_string(build.failedOutputs()) + " of " +
+                              std::to_string(build.outputCount()) +
                               " configuration files could not be written");
         }
         // The build has ended either way: the end of work is announced, and the

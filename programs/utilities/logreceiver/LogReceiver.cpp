@@ -163,7 +163,8 @@ DatagramKind describeDatagram(const std::string& datagram, std::string& text) {
     }
     text = formatLine(entry);
     // The configuration builder's messages are known by their words.
-    const ArdwenMessage* known = entry.kind == LogEntry::KIND_MESSAGE && entry.application == ARDWEN_APPLICATION &&
+    const ArdwenMessage* known = entry.kind == LogEntry::KIND_MESSAGE &&
+                                         entry.application == ARDWEN_APPLICATION &&
                                          entry.module == ARDWEN_MODULE
                                      ? findArdwenMessage(entry.messageNumber)
                                      : nullptr;

@@ -43,7 +43,8 @@ TEST(LogReceiverTest, DescribesDatagrams) {
     const LogEntry escaped = messageEntry(9, 2, ParamStream().addText("a\x1b" "b").addNumber(3).text());
     // The builder's messages are shown in words with their parameters named;
     // numbers it does not send, and other modules, are shown as they come.
-    const LogEntry extra = messageEntry(10, 4, ParamStream().addText("x.xml").addText("Bad.").addText("more").text());
+    const LogEntry extra =
+        messageEntry(10, 4, ParamStream().addText("x.xml").addText("Bad.").addText("more").text());
     const LogEntry unused = messageEntry(3, 4, "");
     const LogEntry otherModule = messageEntry(9, 2, ParamStream().addText("x").text(), 3);
     LogEntry debugEntry = messageEntry(LogEntry::NO_NUMBER, 0, "Creating output files...");
@@ -56,15 +57,20 @@ TEST(LogReceiverTest, DescribesDatagrams) {
     } cases[] = {
         {logRequest(plain), DatagramKind::LOG_LINE, formatLine(plain) + " -- the build starts"},
         {logRequest(escaped), DatagramKind::LOG_LINE,
-         formatLine(escaped) + " -- cannot write the configuration file (output file: a\x1b" "b; error code: 3)"},
+         formatLine(escaped) + " -- cannot write the configuration file (output file: a\x1b"
+                               "b; error code: 3)"},
         {logRequest(extra), DatagramKind::LOG_LINE,
-         formatLine(extra) + " -- cannot load the XML file (XML file: x.xml; description: Bad.; parameter 3: more)"},
+         formatLine(extra) +
+             " -- cannot load the XML file (XML file: x.xml; description: Bad.; parameter 3: more)"},
         {logRequest(unused), DatagramKind::LOG_LINE, formatLine(unused)},
         {logRequest(otherModule), DatagramKind::LOG_LINE, formatLine(otherModule)},
         {logRequest(debugEntry), DatagramKind::LOG_LINE, formatLine(debugEntry)},
         {IPCClient::frameRequest("PING", "x", "y", "z"), DatagramKind::OTHER, "PING"},
-        {IPCClient::frameRequest("LOGMSG", "", "Brolix\x1c" "FOO\x1c", ""), DatagramKind::UNREADABLE,
-         "unreadable log entry: Brolix\\x1CFOO\\x1C"},
+        {IPCClient::frameRequest("LOGMSG", "",
+                                 "Brolix\x1c"
+                                 "FOO\x1c",
+                                 ""),
+         DatagramKind::UNREADABLE, "unreadable log entry: Brolix\\x1CFOO\\x1C"},
         {"hello", DatagramKind::UNREADABLE, "not a request: hello"},
         {"", DatagramKind::UNREADABLE, "not a request: "},
         {"Brolix\x1bLOGMSG\x1b\x1b", DatagramKind::UNREADABLE, "not a request: Brolix\\x1BLOGMSG\\x1B\\x1B"},
@@ -210,7 +216,8 @@ TEST(LogReceiverTest, PrintsLogMessagesFromAnotherProcessUntilCount) {
     const std::string started = formatLine(first) + " -- the build starts";
     EXPECT_EQ(receiver.line(), started);
     EXPECT_EQ(receiver.line(),
-              formatLine(second) + " -- cannot write the configuration file (output file: out.cfg; error code: -7)");
+              formatLine(second) +
+                  " -- cannot write the configuration file (output file: out.cfg; error code: -7)");
     EXPECT_EQ(receiver.line(), started);
     EXPECT_EQ(receiver.status(), RECEIVER_OK);
     EXPECT_EQ(receiver.errorLine(), "brolix-logreceiver: ignored not a request: noise");

@@ -212,6 +212,12 @@ protected:
         return summary;
     }
 
+    /// `text` with every "#ROOT#" replaced by the installation's root directory.
+    std::string atRoot(std::string text) const {
+        for (size_t at; (at = text.find("#ROOT#")) != std::string::npos;) text.replace(at, 6, root);
+        return text;
+    }
+
     std::string defaultLog() const { return root + "Log/ArdwenDebugLog.log"; }
     std::string outPath() const { return root + "stdout.txt"; }
     std::string errPath() const { return root + "stderr.txt"; }

@@ -34,17 +34,19 @@ TEST_F(ArdwenEndToEnd, ExitCodesOfFatalFailures) {
         const char* text;
         const char* err;  // the whole of standard error
     } cases[] = {
-        {"missing build list", nullptr, nullptr, 3, "(9.10.05)", "(Message not found.) Parameters: #LIST#  60.",
+        {"missing build list", nullptr, nullptr, 3, "(9.10.05)",
+         "(Message not found.) Parameters: #LIST#  60.",
          "ardwen: #LIST#: cannot read the build list: File: File does not exist. (Code: 60.2)\n"},
         {"dotted name unquoted", "a.conf { \"xml/a.xml\" }", nullptr, 4, "(9.10.06)",
          "(Message not found.) Parameters: #LIST#  123  ",
-         "ardwen: #LIST#:1: \"{\" expected after the output name \"a\", found \".\" (names that contain \".\" "
-         "must be quoted)\n"},
-        {"no brace on line 3", "\"a.conf\" { \"xml/a.xml\" }\r\n// the next one\r\n\"b.conf\" \"xml/a.xml\"", "<R/>", 4,
-         "(9.10.06)", "(Message not found.) Parameters: #LIST#  123  ",
+         "ardwen: #LIST#:1: \"{\" expected after the output name \"a\", found \".\" (names that contain "
+         "\".\" must be quoted)\n"},
+        {"no brace on line 3", "\"a.conf\" { \"xml/a.xml\" }\r\n// the next one\r\n\"b.conf\" \"xml/a.xml\"",
+         "<R/>", 4, "(9.10.06)", "(Message not found.) Parameters: #LIST#  123  ",
          "ardwen: #LIST#:3: \"{\" expected after the output name \"b.conf\", found \"xml/a.xml\"\n"},
         {"entry without xml", "\n\"x.conf\" { \"xml/a.xml\" }\n\"a.conf\" {\n}", nullptr, 4, "(9.10.07)",
-         "(Message not found.) Parameters: #LIST#  ", "ardwen: #LIST#:4: an entry names no XML file: \"a.conf\"\n"},
+         "(Message not found.) Parameters: #LIST#  ",
+         "ardwen: #LIST#:4: an entry names no XML file: \"a.conf\"\n"},
         {"comments only", "// nothing to build\n", nullptr, 5, "(9.10.02)", "(Message not found.)",
          "ardwen: #LIST#: the build list names no configuration file\n"},
         {"empty build list", "", nullptr, 5, "(9.10.02)", "(Message not found.)",
@@ -93,7 +95,9 @@ TEST_F(ArdwenEndToEnd, MissingResourcesWithoutArgumentEndWithTwo) {
     // below the current directory.
     RunResult r = run({"--debug=1"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "ardwen: no build list given and no resource names one: resource \"ConfigurationDir\" not found\n");
+    EXPECT_EQ(
+        r.err,
+        "ardwen: no build list given and no resource names one: resource \"ConfigurationDir\" not found\n");
     auto lines = logLines(defaultLog());
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().prefix, "FATAL");
@@ -102,7 +106,8 @@ TEST_F(ArdwenEndToEnd, MissingResourcesWithoutArgumentEndWithTwo) {
     setResources({"\"ConfigurationDir\"=\"" + root + "conf\""});  // "ArdwenFile" still missing
     r = run({});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "ardwen: no build list given and no resource names one: resource \"ArdwenFile\" not found\n");
+    EXPECT_EQ(r.err,
+              "ardwen: no build list given and no resource names one: resource \"ArdwenFile\" not found\n");
 }
 
 TEST_F(ArdwenEndToEnd, DebugLinesAtEachLevel) {
@@ -245,40 +250,41 @@ TEST_F(ArdwenEndToEnd, OptionsNotTakenAsWrittenAreToldOnStandardError) {
     } cases[] = {
         {{"--installdir=#ROOT#", "--debug=2"}, "", 2},
         {{"--installdir=#ROOT#", "--quiet=yes", "--"},
-         "ardwen: unknown option \"--quiet=yes\" ignored\nardwen: unknown option \"--\" ignored\n", 2},
+         "ardwen: unknown option \"--quiet=yes\" ignored\nardwen: unknown option \"--\" ignored\n",
+         2},
         {{"--installdir=#ROOT#", "--debug=abc"},
-         "ardwen: \"--debug=abc\": \"abc\" is not a number; debug level 0 is used\n", -1},
-        {{"--installdir=#ROOT#", "--debug=3x"}, "ardwen: \"--debug=3x\": \"3x\" is not a number; debug level 3 is used\n",
+         "ardwen: \"--debug=abc\": \"abc\" is not a number; debug level 0 is used\n",
+         -1},
+        {{"--installdir=#ROOT#", "--debug=3x"},
+         "ardwen: \"--debug=3x\": \"3x\" is not a number; debug level 3 is used\n",
          3},
         {{"--installdir=#ROOT#", "--debug", "5"},
-         "ardwen: \"--debug\" without \"=LEVEL\": debug level 0 is used; \"5\" counts as a build-list argument "
-         "(write \"--debug=5\")\n",
+         "ardwen: \"--debug\" without \"=LEVEL\": debug level 0 is used; \"5\" counts as a build-list "
+         "argument (write \"--debug=5\")\n",
          -1},
         // Beyond the 32-bit range the value is held at its end, not wrapped
         // round (which made this level 1).
         {{"--installdir=#ROOT#", "--debug=4294967297"},
-         "ardwen: \"--debug=4294967297\": debug levels go from 0 to 5; debug level 5 is used\n", 5},
-        {{"--installdir=#ROOT#", "--debug=7"}, "ardwen: \"--debug=7\": debug levels go from 0 to 5; debug level 5 is used\n",
+         "ardwen: \"--debug=4294967297\": debug levels go from 0 to 5; debug level 5 is used\n",
+         5},
+        {{"--installdir=#ROOT#", "--debug=7"},
+         "ardwen: \"--debug=7\": debug levels go from 0 to 5; debug level 5 is used\n",
          5},
         {{"--installdir=#ROOT#", "--debug=-4294967297"}, "", 2},
         {{"--debug=1", "--installdir", "#ROOT#"},
-         "ardwen: \"--installdir\" without \"=DIR\": the resource InstallDir or the current directory is used; "
-         "\"#ROOT#\" counts as a build-list argument (write \"--installdir=#ROOT#\")\n",
+         "ardwen: \"--installdir\" without \"=DIR\": the resource InstallDir or the current directory is "
+         "used; \"#ROOT#\" counts as a build-list argument (write \"--installdir=#ROOT#\")\n",
          1},
-    };
-    auto fill = [&](std::string text) {
-        for (size_t at; (at = text.find("#ROOT#")) != std::string::npos;) text.replace(at, 6, root);
-        return text;
     };
     for (const auto& c : cases) {
         std::vector<std::string> args;
-        for (const auto& o : c.options) args.push_back(fill(o));
+        for (const auto& o : c.options) args.push_back(atRoot(o));
         args.push_back(list);
         SCOPED_TRACE(args[1]);
         fs::remove_all(root + "Log");
         RunResult r = run(args);
         EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.err, fill(c.err));
+        EXPECT_EQ(r.err, atRoot(c.err));
         int highest = -1;
         for (const auto& l : logLines(defaultLog())) {
             if (l.prefix.rfind("debug-", 0) == 0) highest = std::max(highest, std::stoi(l.prefix.substr(6)));
@@ -309,7 +315,8 @@ TEST_F(ArdwenEndToEnd, HelpAndVersionTouchNothing) {
         const bool help = std::find(args.begin(), args.end(), "--help") != args.end();
         if (help) {
             EXPECT_EQ(r.out.rfind(usageStart, 0), 0u) << r.out;
-            EXPECT_NE(r.out.find("7 one or\nmore configuration files not written"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("7 one or\nmore configuration files not written"), std::string::npos)
+                << r.out;
         } else {
             EXPECT_EQ(r.out, "ardwen 1.0.0\n");
         }
@@ -340,8 +347,9 @@ TEST_F(ArdwenEndToEnd, AnOutputNotWrittenEndsWithSevenAfterTheWholeBuild) {
     // The library's own description of the failure, and the likely reason.
     const std::string path = root + "conf/no/such/dir/second.conf";
     const std::string head = "ardwen: " + path + ": cannot write the configuration file: File: ";
-    const std::string tail = "; the folder " + root + "conf/no/such/dir/ does not exist\n"
-                             "ardwen: 1 of 3 configuration files could not be written\n";
+    const std::string tail = atRoot(
+        "; the folder #ROOT#conf/no/such/dir/ does not exist\n"
+        "ardwen: 1 of 3 configuration files could not be written\n");
     EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
     ASSERT_GE(r.err.size(), tail.size());
     EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
@@ -372,9 +380,9 @@ TEST_F(ArdwenEndToEnd, OutputThatIsItsOwnInputIsRefused) {
     writeSmallInstallation();
     fs::create_symlink("xml/b.xml", root + "conf/link.xml");
     write("conf/build.lst",
-          "\"xml/a.xml\" { \"xml/c.xml\" \"xml/a.xml\" }\n"    // the same name
-          "\"link.xml\" { \"xml/b.xml\" }\n"                     // a link to it
-          "\"xml/../xml/c.xml\" { \"xml/c.xml\" }\n"             // another spelling
+          "\"xml/a.xml\" { \"xml/c.xml\" \"xml/a.xml\" }\n"  // the same name
+          "\"link.xml\" { \"xml/b.xml\" }\n"                 // a link to it
+          "\"xml/../xml/c.xml\" { \"xml/c.xml\" }\n"         // another spelling
           "\"fine.conf\" { \"xml/c.xml\" }\n");
     const std::string a = readFile(root + "conf/xml/a.xml");
     const std::string b = readFile(root + "conf/xml/b.xml");
@@ -386,23 +394,21 @@ TEST_F(ArdwenEndToEnd, OutputThatIsItsOwnInputIsRefused) {
     EXPECT_EQ(readFile(root + "conf/xml/c.xml"), c);
     EXPECT_TRUE(fs::is_symlink(root + "conf/link.xml"));
     EXPECT_EQ(readFile(root + "conf/fine.conf"), cExpected);
-    const std::string conf = root + "conf/";
-    EXPECT_EQ(r.err,
-              "ardwen: " + conf + "xml/a.xml: cannot write the configuration file: it is the entry's own XML file "
-              "\"xml/a.xml\", which is kept unchanged\n"
-              "ardwen: " + conf + "link.xml: cannot write the configuration file: it is the entry's own XML file "
-              "\"xml/b.xml\", which is kept unchanged\n"
-              "ardwen: " + conf + "xml/../xml/c.xml: cannot write the configuration file: it is the entry's own XML "
-              "file \"xml/c.xml\", which is kept unchanged\n"
-              "ardwen: 3 of 4 configuration files could not be written\n");
+    EXPECT_EQ(r.err, atRoot("ardwen: #ROOT#conf/xml/a.xml: cannot write the configuration file: it is the "
+                            "entry's own XML file \"xml/a.xml\", which is kept unchanged\n"
+                            "ardwen: #ROOT#conf/link.xml: cannot write the configuration file: it is the "
+                            "entry's own XML file \"xml/b.xml\", which is kept unchanged\n"
+                            "ardwen: #ROOT#conf/xml/../xml/c.xml: cannot write the configuration file: it is "
+                            "the entry's own XML file \"xml/c.xml\", which is kept unchanged\n"
+                            "ardwen: 3 of 4 configuration files could not be written\n"));
     std::vector<std::string> errors;
     for (const auto& l : logLines(defaultLog())) {
         if (l.prefix == "ERROR") errors.push_back(l.identity + " " + l.text);
     }
     const std::vector<std::string> expected = {
-        "(9.10.09) (Message not found.) Parameters: " + conf + "xml/a.xml  60.28  ",
-        "(9.10.09) (Message not found.) Parameters: " + conf + "link.xml  60.28  ",
-        "(9.10.09) (Message not found.) Parameters: " + conf + "xml/../xml/c.xml  60.28  ",
+        atRoot("(9.10.09) (Message not found.) Parameters: #ROOT#conf/xml/a.xml  60.28  "),
+        atRoot("(9.10.09) (Message not found.) Parameters: #ROOT#conf/link.xml  60.28  "),
+        atRoot("(9.10.09) (Message not found.) Parameters: #ROOT#conf/xml/../xml/c.xml  60.28  "),
     };
     EXPECT_EQ(errors, expected);
 }
@@ -415,7 +421,6 @@ TEST_F(ArdwenEndToEnd, NumberedMessagesReachTheReceiverInWords) {
           "\"xml/c.xml\" { \"xml/c.xml\" }\n");
     write("conf/xml/empty.xml", "<Root><Other/></Root>");
     const std::string list = root + "conf/build.lst";
-    const std::string conf = root + "conf/";
 
     // Debug level 1: start and end notices, the warning and the error between.
     std::string received;
@@ -431,28 +436,30 @@ TEST_F(ArdwenEndToEnd, NumberedMessagesReachTheReceiverInWords) {
     }
     const std::vector<std::string> expected = {
         "NOTICE (9.10.11) (Message not found.) -- the build starts",
-        "WARNING (9.10.08) (Message not found.) Parameters: " + conf + "xml/empty.xml   -- no \"Object\" element "
-        "under the root element; the file adds nothing (XML file: " + conf + "xml/empty.xml)",
-        "ERROR (9.10.09) (Message not found.) Parameters: " + conf + "xml/c.xml  60.28   -- cannot write the "
-        "configuration file (output file: " + conf + "xml/c.xml; error code: 60.28)",
+        atRoot("WARNING (9.10.08) (Message not found.) Parameters: #ROOT#conf/xml/empty.xml   -- no "
+               "\"Object\" element under the root element; the file adds nothing (XML file: "
+               "#ROOT#conf/xml/empty.xml)"),
+        atRoot("ERROR (9.10.09) (Message not found.) Parameters: #ROOT#conf/xml/c.xml  60.28   -- cannot "
+               "write the configuration file (output file: #ROOT#conf/xml/c.xml; error code: 60.28)"),
         "NOTICE (9.10.12) (Message not found.) -- the build has finished",
     };
     EXPECT_EQ(lines, expected);
     // Standard error has the same warning and error, in the builder's words.
     EXPECT_EQ(readFile(errPath()),
-              "ardwen: " + conf + "xml/empty.xml: warning: no \"Object\" element under the root element; the file "
-              "adds nothing\n"
-              "ardwen: " + conf + "xml/c.xml: cannot write the configuration file: it is the entry's own XML file "
-              "\"xml/c.xml\", which is kept unchanged\n"
-              "ardwen: 1 of 3 configuration files could not be written\n");
+              atRoot("ardwen: #ROOT#conf/xml/empty.xml: warning: no \"Object\" element under the root "
+                     "element; the file adds nothing\n"
+                     "ardwen: #ROOT#conf/xml/c.xml: cannot write the configuration file: it is the entry's "
+                     "own XML file \"xml/c.xml\", which is kept unchanged\n"
+                     "ardwen: 1 of 3 configuration files could not be written\n"));
 
     // Debug level 0: notices are not sent; a fatal failure is, with its parameters.
     write("conf/build.lst", "\"a.conf\" { \"xml/missing.xml\" }\n");
     ASSERT_EQ(runWithReceiver({"--installdir=" + root, "--debug=0", list}, 1, received), 6) << received;
     EXPECT_NE(received.find("FATAL    "), std::string::npos) << received;
     EXPECT_NE(received.find("(9.10.10) "), std::string::npos) << received;
-    EXPECT_NE(received.find("Parameters: " + conf + "xml/missing.xml  Failed to open file   -- cannot load the XML "
-                            "file (XML file: " + conf + "xml/missing.xml; description: Failed to open file)"),
+    EXPECT_NE(received.find(atRoot("Parameters: #ROOT#conf/xml/missing.xml  Failed to open file   -- cannot "
+                                   "load the XML file (XML file: #ROOT#conf/xml/missing.xml; description: "
+                                   "Failed to open file)")),
               std::string::npos)
         << received;
     EXPECT_EQ(received.find("NOTICE"), std::string::npos) << received;

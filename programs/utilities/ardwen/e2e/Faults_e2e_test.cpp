@@ -34,7 +34,8 @@ std::string chainWithLeaves(size_t depth, size_t leaves) {
 /// The configuration text of chainWithLeaves (depth >= 1, leaves >= 1).
 std::string chainWithLeavesOutput(size_t depth, size_t leaves) {
     std::string out;
-    for (size_t i = 0; i < depth; ++i) out += std::string(i, '\t') + "L()=\"\"\n" + std::string(i, '\t') + "{\n";
+    for (size_t i = 0; i < depth; ++i)
+        out += std::string(i, '\t') + "L()=\"\"\n" + std::string(i, '\t') + "{\n";
     const std::string leaf = std::string(depth, '\t') + "()=\"\"{}\n";
     for (size_t i = 0; i < leaves; ++i) out += leaf;
     for (size_t i = depth; i-- > 0;) out += std::string(i, '\t') + "}\n";
@@ -104,7 +105,8 @@ TEST_F(ArdwenEndToEnd, KilledWhileWritingLeavesTheOldFileWhole) {
         bool killed = false;
         for (;;) {
             siginfo_t info = {};
-            if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+            if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == pid)
                 break;  // it finished first
             if (sizeOf(target + ".tmp") > sizeof kOld || sizeOf(target) != sizeof kOld - 1) {
                 kill(pid, SIGKILL);
@@ -143,12 +145,12 @@ TEST_F(ArdwenEndToEnd, AnOutputLockedByAnotherWriterIsLeftAlone) {
     RunResult r = run({"--installdir=" + root, root + "conf/build.lst"});
     EXPECT_EQ(r.exitCode, 7);
     EXPECT_EQ(readFile(root + "conf/out.conf"), kOld);
-    const std::string conf = root + "conf/";
-    EXPECT_EQ(r.err, "ardwen: " + conf + "out.conf: cannot write the configuration file: File: Someone else has locked "
-                     "the file. (Code: 60.18); its lock " + conf + "out.conf.lock is held by another writer, or was "
-                     "left by an interrupted run and expires 30 seconds after it was taken\n"
-                     "ardwen: 1 of 1 configuration files could not be written\n");
-    EXPECT_TRUE(fs::exists(conf + "out.conf.lock"));
+    EXPECT_EQ(r.err, atRoot("ardwen: #ROOT#conf/out.conf: cannot write the configuration file: File: "
+                            "Someone else has locked the file. (Code: 60.18); its lock "
+                            "#ROOT#conf/out.conf.lock is held by another writer, or was left by an "
+                            "interrupted run and expires 30 seconds after it was taken\n"
+                            "ardwen: 1 of 1 configuration files could not be written\n"));
+    EXPECT_TRUE(fs::exists(root + "conf/out.conf.lock"));
 }
 
 TEST_F(ArdwenEndToEnd, FullDiskKeepsTheOldFiles) {
@@ -175,7 +177,8 @@ TEST_F(ArdwenEndToEnd, FullDiskKeepsTheOldFiles) {
         writeGzip(disk + "packed.conf.gz", kOld);
         const int code = waitExit(startArdwen({"--installdir=" + root, disk + "build.lst"}));
         std::string listing;
-        for (const auto& entry : fs::directory_iterator(disk)) listing += entry.path().filename().string() + "\n";
+        for (const auto& entry : fs::directory_iterator(disk))
+            listing += entry.path().filename().string() + "\n";
         write("after/listing.txt", listing);
         for (const char* name : {"plain.conf", "packed.conf.gz", "small.conf"}) {
             std::error_code ec;
@@ -184,7 +187,8 @@ TEST_F(ArdwenEndToEnd, FullDiskKeepsTheOldFiles) {
         _exit(code);
     }
     const int code = waitExit(child);
-    if (code >= 90 && code <= 92) GTEST_SKIP() << "no private mount namespace with a tmpfs here (" << code << ")";
+    if (code >= 90 && code <= 92)
+        GTEST_SKIP() << "no private mount namespace with a tmpfs here (" << code << ")";
     EXPECT_EQ(code, 7);
     const std::string plain = readFile(after + "plain.conf");
     const std::string packed = gunzipFile(after + "packed.conf.gz");
@@ -199,10 +203,12 @@ TEST_F(ArdwenEndToEnd, FullDiskKeepsTheOldFiles) {
     EXPECT_EQ(names, (std::vector<std::string>{"build.lst", "packed.conf.gz", "plain.conf", "small.conf"}));
     const std::string err = readFile(errPath());
     for (const char* name : {"plain.conf", "packed.conf.gz"}) {
-        EXPECT_NE(err.find("ardwen: " + disk + name + ": cannot write the configuration file: File: "), std::string::npos)
+        EXPECT_NE(err.find("ardwen: " + disk + name + ": cannot write the configuration file: File: "),
+                  std::string::npos)
             << err;
     }
-    EXPECT_NE(err.find("ardwen: 2 of 3 configuration files could not be written\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("ardwen: 2 of 3 configuration files could not be written\n"), std::string::npos)
+        << err;
 }
 
 TEST_F(ArdwenEndToEnd, ReadOnlyFileAndFolderAreNotWritten) {
@@ -219,12 +225,15 @@ TEST_F(ArdwenEndToEnd, ReadOnlyFileAndFolderAreNotWritten) {
     if (asNobody) {
         chmod(root.c_str(), 0755);
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
-            if (lchown(entry.path().c_str(), nobody, nobody) != 0) FAIL() << "cannot hand over " << entry.path();
+            if (lchown(entry.path().c_str(), nobody, nobody) != 0)
+                FAIL() << "cannot hand over " << entry.path();
         }
     }
-    fs::permissions(root + "conf/read-only.conf", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    fs::permissions(root + "conf/closed", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(root + "conf/read-only.conf",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(root + "conf/closed", fs::perms::owner_read | fs::perms::owner_exec |
+                                              fs::perms::group_read | fs::perms::group_exec |
+                                              fs::perms::others_read | fs::perms::others_exec);
     Start start;
     if (asNobody) {
         start.beforeExec = [nobody]() {
@@ -235,15 +244,18 @@ TEST_F(ArdwenEndToEnd, ReadOnlyFileAndFolderAreNotWritten) {
     if (r.exitCode == 126) GTEST_SKIP() << "cannot run as an ordinary user here";
     EXPECT_EQ(r.exitCode, 7);
     EXPECT_EQ(readFile(root + "conf/read-only.conf"), kOld);
-    EXPECT_EQ(fs::status(root + "conf/read-only.conf").permissions() & fs::perms::owner_write, fs::perms::none);
+    EXPECT_EQ(fs::status(root + "conf/read-only.conf").permissions() & fs::perms::owner_write,
+              fs::perms::none);
     EXPECT_EQ(readFile(root + "conf/closed/old.conf"), kOld);
     EXPECT_EQ(readFile(root + "conf/fine.conf"), cExpected);
     for (const char* name : {"read-only.conf", "closed/old.conf"}) {
-        EXPECT_NE(r.err.find("ardwen: " + root + "conf/" + name + ": cannot write the configuration file: File: "),
-                  std::string::npos)
+        EXPECT_NE(
+            r.err.find("ardwen: " + root + "conf/" + name + ": cannot write the configuration file: File: "),
+            std::string::npos)
             << r.err;
     }
-    EXPECT_NE(r.err.find("ardwen: 2 of 3 configuration files could not be written\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("ardwen: 2 of 3 configuration files could not be written\n"), std::string::npos)
+        << r.err;
 }
 
 TEST_F(ArdwenEndToEnd, RepeatedBuildsWithAPollingReaderShowNoPartialFile) {
@@ -277,15 +289,16 @@ TEST_F(ArdwenEndToEnd, RepeatedBuildsWithAPollingReaderShowNoPartialFile) {
     const int builds = 60;
     int failed = 0;
     for (int i = 0; i < builds; ++i) {
-        if (run({"--installdir=" + root, root + (i % 2 == 0 ? "conf/b.lst" : "conf/a.lst")}).exitCode != 0) ++failed;
+        if (run({"--installdir=" + root, root + (i % 2 == 0 ? "conf/b.lst" : "conf/a.lst")}).exitCode != 0)
+            ++failed;
     }
     write("stop", "");
     long seen[3] = {0, 0, 0};
     EXPECT_EQ(read(counts[0], seen, sizeof seen), static_cast<ssize_t>(sizeof seen));
     close(counts[0]);
     EXPECT_EQ(waitExit(reader), 0);
-    std::cout << builds << " builds; the reader saw the first text " << seen[0] << " times, the second " << seen[1]
-              << " times, anything else " << seen[2] << " times\n";
+    std::cout << builds << " builds; the reader saw the first text " << seen[0] << " times, the second "
+              << seen[1] << " times, anything else " << seen[2] << " times\n";
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(seen[2], 0);
     EXPECT_GT(seen[0], 0);
@@ -309,8 +322,10 @@ TEST_F(ArdwenEndToEnd, ConfigurationTextBeyondMemoryEndsWithFatalOne) {
     };
     RunResult r = run({"--installdir=" + root, root + "conf/build.lst"}, start);
     EXPECT_EQ(r.exitCode, 6);
-    EXPECT_EQ(r.err, "ardwen: " + root +
-                         "conf/out.conf: out of memory while loading an XML file or producing a configuration file\n");
+    EXPECT_EQ(
+        r.err,
+        "ardwen: " + root +
+            "conf/out.conf: out of memory while loading an XML file or producing a configuration file\n");
     EXPECT_EQ(readFile(root + "conf/out.conf"), kOld);
     const auto lines = logLines(defaultLog());
     ASSERT_FALSE(lines.empty());
