@@ -76,10 +76,20 @@ inline int waitExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+/// True when this process's network namespace is not the one of the process
+/// that started it.
+inline bool inOwnNetworkNamespace() {
+    struct stat self, parent;
+    const std::string parentNamespace = "/proc/" + std::to_string(getppid()) + "/ns/net";
+    return stat("/proc/self/ns/net", &self) == 0 && stat(parentNamespace.c_str(), &parent) == 0 &&
+           self.st_ino != parent.st_ino;
+}
+
 class ArdwenEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(g_isolated) << "end-to-end runs need a network namespace of their own";
+        ASSERT_TRUE(g_isolated && inOwnNetworkNamespace())
+            << "end-to-end runs need a network namespace of their own";
         char tmpl[] = "/tmp/ardwen-e2e-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         root = std::string(tmpl) + "/";
