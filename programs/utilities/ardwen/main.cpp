@@ -84,6 +84,7 @@ int32_t readDebugLevel(const std::string& value) {
 [[noreturn]] void endWithoutLogger() {
     std::fputs("NO LOGGER: Ardwen Error", stdout);
     std::fflush(stdout);
+    tellStandardError("the logging chain cannot be set up; nothing was built");
     std::exit(kExitNoLogger);
 }
 
