@@ -81,11 +81,11 @@ TEST(TestSystemTest, AProgramThatCannotStartSaysWhy) {
     EXPECT_NE(missing.problem().find("no-such-program"), std::string::npos) << missing.problem();
 }
 
-TEST(TestSystemTest, CountsTheHandlesOpenOnAFile) {
-    if (test::testRole() == "idle") {
-        char line[8];
-        while (std::fgets(line, sizeof line, stdin) != nullptr) {
-        }
+TEST(TestSystemTest, CountsTheHandlesOpenOnAFileThatNoChildInherits) {
+    const char* const COUNTED = "BROLIX_TEST_COUNTED";
+    if (test::testRole() == "counter") {
+        std::printf("handles=%d\n", test::openHandles(std::getenv(COUNTED)));
+        std::fflush(stdout);
         std::_Exit(0);
     }
     test::TestDirectory dir;
@@ -99,11 +99,15 @@ TEST(TestSystemTest, CountsTheHandlesOpenOnAFile) {
         std::ifstream second(path);
         std::ifstream elsewhere(other);
         EXPECT_EQ(test::openHandles(path), 2);
-        // A child with pipes of its own changes nothing here.
         test::ChildOptions options;
-        options.withInput = true;
-        const std::unique_ptr<test::ChildProcess> child = test::startThisTest("idle", options);
+        options.withInput = true;  // pipes of the child's own change nothing here
+        options.setVariables.emplace_back(COUNTED, path);
+        const std::unique_ptr<test::ChildProcess> child = test::startThisTest("counter", options);
+        EXPECT_TRUE(child->waitForOutput("handles=")) << child->errors();
         EXPECT_EQ(test::openHandles(path), 2);
+        EXPECT_EQ(child->wait().exitCode, 0);
+        EXPECT_NE(withoutCarriageReturns(child->output()).find("handles=0\n"), std::string::npos)
+            << child->output();
     }
     EXPECT_EQ(test::openHandles(path), 0);
     EXPECT_EQ(test::openHandles(dir.file("missing")), 0);

@@ -1,8 +1,8 @@
 // The POSIX side of the test system services: the environment through setenv,
 // children by fork and execve with pipes made close-on-exec (so that no other
-// child inherits them), open handles from /proc/self/fd, the resource store
-// through BROLIX_REGISTRY, and a tmpfs in a mount namespace of the process's
-// own.
+// child inherits them) and every other descriptor closed at the exec, open
+// handles from /proc/self/fd, the resource store through BROLIX_REGISTRY, and a
+// tmpfs in a mount namespace of the process's own.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -118,6 +118,7 @@ Process* startProcess(const std::string& program, const std::vector<std::string>
     // Where exec fails, the child reports its errno through this pipe.
     int failure[2];
     if (::pipe2(failure, O_CLOEXEC) != 0) failure[0] = failure[1] = -1;
+    const long descriptors = ::sysconf(_SC_OPEN_MAX);
 
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -126,6 +127,10 @@ Process* startProcess(const std::string& program, const std::vector<std::string>
         if (options.captureOutput) {
             ::dup2(output[1], 1);
             ::dup2(errors[1], 2);
+        }
+        // Whatever else this process holds open stays here.
+        if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+            for (long fd = 3; fd < descriptors; ++fd) ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
         }
         if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) {
             const int error = errno;
