@@ -99,6 +99,8 @@ ChildProcess::~ChildProcess() {
     State& s = *m_state;
     if (s.process == nullptr) return;
     if (!s.ended) kill();
+    // The child is gone, and with it the writing ends of its pipes.
+    s.joinReaders();
     side::releaseProcess(s.process);
 }
 
