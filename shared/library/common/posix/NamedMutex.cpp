@@ -11,7 +11,7 @@
 //  - A holder that dies: the mutex is robust. When the owning thread ends, the
 //    system marks the mutex as abandoned, and the next try takes it over.
 //  - Setting up: the file is created empty; a user that finds it without the
-//    mark of a finished mutex sizes it and sets the mutex up. Users check and set
+//    mark of a finished mutex reserves its blocks and sets the mutex up. Users check and set
 //    up under an flock of the file, so a file left half made by a process that
 //    died is finished by the next user.
 //  - A fork: the child inherits the mapping but not the ownership; a lock the
@@ -153,9 +153,10 @@ bool lockForSetUp(int fd) {
 SharedLock* mapSharedLock(int fd) {
     if (!lockForSetUp(fd)) return nullptr;
     SharedLock* shared = nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 &&
-        (st.st_size >= static_cast<off_t>(sizeof(SharedLock)) || ::ftruncate(fd, sizeof(SharedLock)) == 0)) {
+    // The blocks are reserved before the file is mapped: on a full disk a page of
+    // a mapping that has no block behind it kills the process at its first
+    // write, where a refused reservation is only a lock that cannot be made.
+    if (::posix_fallocate(fd, 0, sizeof(SharedLock)) == 0) {
         void* map = ::mmap(nullptr, sizeof(SharedLock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (map != MAP_FAILED) shared = static_cast<SharedLock*>(map);
     }
