@@ -6,9 +6,12 @@
 /// result, never an exception, so an absent service does not disturb the caller;
 /// the next send opens the slot again. Only a failure to set the channel up is
 /// thrown. Nothing is ever read back.
+///
+/// Several threads may send through one client at once.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace Brolix {
@@ -29,7 +32,10 @@ public:
     /// Throws IPCException when the channel cannot be made.
     bool sendText(const std::string& text);
     /// Sends "Brolix", then the request name, the second and the third text, and
-    /// the fourth text only when it is not empty, each field ended by ESCAPE.
+    /// the fourth text only when it is not empty, each field ended by ESCAPE. An
+    /// ESCAPE or a zero byte inside a text is sent as a space, so that the service
+    /// finds every field where it belongs and the datagram is not cut short; other
+    /// texts go out byte for byte.
     bool sendRequest(const std::string& request, const std::string& second, const std::string& third,
                      const std::string& fourth);
 
@@ -39,11 +45,15 @@ public:
 
     const std::string& endpoint() const { return m_endpoint; }
     /// Whether the channel has been made (by the first send).
-    bool hasChannel() const { return m_channel != nullptr; }
+    bool hasChannel() const;
 
 private:
+    IPC* channel();
+
     std::unique_ptr<IPC> m_channel;
     std::string m_endpoint;
+    /// Lets one thread at a time make the channel.
+    mutable std::mutex m_lock;
 };
 
 }  // namespace Brolix

@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,16 +28,21 @@ std::string uniqueSlot(const char* what) { return "BrolixTest_" + std::to_string
 
 TEST(IPCClientTest, FramesRequests) {
     const struct {
-        const char* request;
-        const char* second;
-        const char* third;
-        const char* fourth;
+        std::string request;
+        std::string second;
+        std::string third;
+        std::string fourth;
         std::string framed;
     } cases[] = {
         {"LOGMSG", "", "abc", "", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "abc" + ESC},
         {"LOGMSG", "", "abc", "d", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "abc" + ESC + "d" + ESC},
         {"REQ", "two", "", "", "Brolix" + ESC + "REQ" + ESC + "two" + ESC + ESC},
         {"", "", "", "", "Brolix" + ESC + ESC + ESC + ESC},
+        // An escape inside a text would split its field for the service, and a zero
+        // byte would cut the datagram: both travel as a space.
+        {"LOGMSG", "", "a" + ESC + "b", "", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "a b" + ESC},
+        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC, "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + " " + ESC},
+        {"RE" + ESC + "Q", ESC + ESC, "", "", "Brolix" + ESC + "RE Q" + ESC + "  " + ESC + ESC},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IPCClient::frameRequest(c.request, c.second, c.third, c.fourth), c.framed) << c.request;
@@ -60,12 +67,16 @@ TEST(IPCClientTest, DatagramBytesOnTheWire) {
     IPCClient client(name);
     EXPECT_TRUE(client.sendRequest("LOGMSG", "", "abc", ""));
     EXPECT_TRUE(client.sendText(""));
+    EXPECT_TRUE(client.sendRequest("LOGMSG", "", std::string("p\x1b" "a\0b", 5), ""));
     char buffer[256];
     ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
               std::string("Brolix\x1bLOGMSG\x1b\x1b" "abc\x1b") + std::string(1, '\0'));
     n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), std::string(1, '\0'));
+    n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
+              std::string("Brolix\x1bLOGMSG\x1b\x1b" "p a b\x1b") + std::string(1, '\0'));
     ::close(fd);
 }
 
@@ -82,6 +93,42 @@ TEST(IPCClientTest, AbsentServiceGivesFalseUntilItAppears) {
     std::vector<std::string> got;
     receiver.receive(got);
     EXPECT_EQ(got, std::vector<std::string>{"now"});
+}
+
+TEST(IPCClientTest, ThreadsSendingThroughOneClient) {
+    // The threads start together, so their first sends race to make the channel;
+    // every request must arrive once and whole.
+    const std::string name = uniqueSlot("threads");
+    MailSlot receiver(IPC::RECEIVER, name);
+    IPCClient client(name);
+    const int threads = 4;
+    const int perThread = 200;
+    std::atomic<int> waiting(threads);
+    std::atomic<int> failed(0);
+    std::vector<std::thread> senders;
+    for (int t = 0; t < threads; ++t) {
+        senders.emplace_back([&, t] {
+            for (--waiting; waiting.load() > 0;) {
+            }
+            for (int i = 0; i < perThread; ++i)
+                if (!client.sendRequest("LOGMSG", "", std::to_string(t) + ":" + std::to_string(i), "")) ++failed;
+        });
+    }
+    std::vector<std::string> got;
+    for (int idle = 0; got.size() < size_t(threads * perThread) && idle < 5000;) {
+        const size_t before = got.size();
+        receiver.receive(got);
+        idle = got.size() == before ? idle + 1 : 0;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    for (std::thread& sender : senders) sender.join();
+    receiver.receive(got);
+    EXPECT_EQ(failed.load(), 0);
+    std::multiset<std::string> expected, arrived(got.begin(), got.end());
+    for (int t = 0; t < threads; ++t)
+        for (int i = 0; i < perThread; ++i)
+            expected.insert(IPCClient::frameRequest("LOGMSG", "", std::to_string(t) + ":" + std::to_string(i), ""));
+    EXPECT_TRUE(arrived == expected) << got.size() << " of " << expected.size() << " arrived";
 }
 
 TEST(IPCClientTest, RequestsFromAnotherProcess) {

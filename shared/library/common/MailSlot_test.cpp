@@ -4,9 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,15 +25,16 @@ namespace {
 
 std::string uniqueSlot(const char* what) { return "BrolixTest_" + std::to_string(::getpid()) + "_" + what; }
 
-// Runs `body` and returns the IPCException it throws; fails the test if none.
+// Runs `body` and returns the IPCException it throws; without one, IC_NONE, and
+// the test fails when `required`.
 template <class Body>
-IPCException thrownBy(Body body) {
+IPCException thrownBy(Body body, bool required = true) {
     try {
         body();
     } catch (const IPCException& e) {
         return e;
     }
-    ADD_FAILURE() << "no IPCException";
+    if (required) ADD_FAILURE() << "no IPCException";
     return IPCException(IPCException::IC_NONE);
 }
 
@@ -115,32 +121,109 @@ TEST(MailSlotTest, SenderReopensAfterFailures) {
     EXPECT_EQ(got, (std::vector<std::string>{"one", "two"}));
 }
 
-TEST(MailSlotTest, ReceiverThatStopsReadingDoesNotHangSenders) {
-    const std::string name = uniqueSlot("full");
-    MailSlot receiver(IPC::RECEIVER, name);
+/// A receiver in a process of its own that owns the slot but reads only when
+/// told: 'd' drains the slot and answers with the texts received, one per line
+/// after their count; closing the command pipe ends it.
+class IdleReceiver {
+public:
+    explicit IdleReceiver(const std::string& name) {
+        int toChild[2], toParent[2];
+        if (::pipe(toChild) != 0 || ::pipe(toParent) != 0) ADD_FAILURE() << "pipe";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(toChild[1]);
+            ::close(toParent[0]);
+            FILE* out = ::fdopen(toParent[1], "w");
+            MailSlot slot(IPC::RECEIVER, name);
+            std::fputs("ready\n", out);
+            std::fflush(out);
+            char command = 0;
+            while (::read(toChild[0], &command, 1) == 1) {
+                std::vector<std::string> got;
+                slot.receive(got);
+                std::fprintf(out, "%zu\n", got.size());
+                for (const std::string& text : got) std::fprintf(out, "%s\n", text.c_str());
+                std::fflush(out);
+            }
+            ::_exit(0);
+        }
+        ::close(toChild[0]);
+        ::close(toParent[1]);
+        m_command = toChild[1];
+        m_replies = ::fdopen(toParent[0], "r");
+        EXPECT_EQ(line(), "ready");
+    }
+    ~IdleReceiver() {
+        ::close(m_command);
+        std::fclose(m_replies);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    std::vector<std::string> drain() {
+        EXPECT_EQ(::write(m_command, "d", 1), 1);
+        std::vector<std::string> texts(std::stoul(line()));
+        for (std::string& text : texts) text = line();
+        return texts;
+    }
+
+private:
+    std::string line() {
+        char buffer[256] = "";
+        if (std::fgets(buffer, sizeof buffer, m_replies) == nullptr) return "";
+        std::string text(buffer);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        return text;
+    }
+
+    pid_t m_pid = -1;
+    int m_command = -1;
+    FILE* m_replies = nullptr;
+};
+
+double millisecondsOf(const std::function<void()>& body) {
+    const auto start = std::chrono::steady_clock::now();
+    body();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(MailSlotTest, ReceiverThatStopsReadingCostsOneWait) {
+    const std::string name = uniqueSlot("idle");
+    IdleReceiver receiver(name);
     MailSlot sender(IPC::SENDER, name);
+
+    // The queue fills; the send that finds it full waits for room, then fails.
     int sent = 0;
     IPCException full(IPCException::IC_NONE);
-    for (; sent < 10000; ++sent) {
-        try {
-            sender.send(std::to_string(sent));
-        } catch (const IPCException& e) {
-            full = e;
-            break;
-        }
+    double waited = 0;
+    for (; sent < 10000 && full.code() == IPCException::IC_NONE; ++sent) {
+        waited = millisecondsOf([&] { full = thrownBy([&] { sender.send(std::to_string(sent)); }, false); });
     }
+    const int queued = sent - 1;
     ASSERT_LT(sent, 10000);
     EXPECT_EQ(full.code(), IPCException::IC_CANNOT_SEND);
     EXPECT_EQ(full.message(), "Error " + std::to_string(EAGAIN));
+    EXPECT_GE(waited, MailSlot::WRITE_WAIT_MS * 0.9);
 
-    std::vector<std::string> got;
-    receiver.receive(got);
-    ASSERT_EQ(got.size(), static_cast<size_t>(sent));
-    for (int i = 0; i < sent; ++i) EXPECT_EQ(got[i], std::to_string(i));
+    // While the slot stays full, later sends of this process fail without waiting,
+    // through this object and through any other.
+    MailSlot another(IPC::SENDER, "BROLIXTEST_" + name.substr(11));
+    const double later = millisecondsOf([&] {
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_EQ(thrownBy([&] { (i % 2 ? another : sender).send("dropped"); }).code(),
+                      IPCException::IC_CANNOT_SEND);
+        }
+    });
+    EXPECT_LT(later, MailSlot::WRITE_WAIT_MS / 2.0) << "20 sends to a full slot";
+
+    // Once the receiver reads again, the next send gets through, and a slot that
+    // fills up afterwards is waited for once more.
+    std::vector<std::string> expected;
+    for (int i = 0; i < queued; ++i) expected.push_back(std::to_string(i));
+    EXPECT_EQ(receiver.drain(), expected);
     EXPECT_TRUE(sender.send("after"));
-    got.clear();
-    receiver.receive(got);
-    EXPECT_EQ(got, std::vector<std::string>{"after"});
+    EXPECT_EQ(receiver.drain(), std::vector<std::string>{"after"});
+    for (int i = 0; i < queued; ++i) ASSERT_TRUE(sender.send("again"));
+    waited = millisecondsOf([&] { thrownBy([&] { sender.send("full again"); }); });
+    EXPECT_GE(waited, MailSlot::WRITE_WAIT_MS * 0.9);
 }
 
 TEST(MailSlotTest, SendReleasesTheWritersGuardAndOutlastsAStuckHolder) {
@@ -163,6 +246,57 @@ TEST(MailSlotTest, SendReleasesTheWritersGuardAndOutlastsAStuckHolder) {
     EXPECT_TRUE(taken);
     receiver.receive(got);
     EXPECT_EQ(got, (std::vector<std::string>{"despite", "free"}));
+}
+
+TEST(MailSlotTest, ThreadsSharingOneSender) {
+    // Threads send through one object while its receiver goes away and comes back:
+    // failed writes close the object's slot file while other threads want to write
+    // through it. Every send either arrives whole or reports IC_CANNOT_SEND.
+    const std::string name = uniqueSlot("threads");
+    MailSlot sender(IPC::SENDER, name);
+    auto receiver = std::make_unique<MailSlot>(IPC::RECEIVER, name);
+    const int threads = 4;
+    const int perThread = 300;
+    std::atomic<int> running(threads);
+    std::atomic<int> delivered(0), refused(0), other(0);
+    std::vector<std::thread> senders;
+    for (int t = 0; t < threads; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i) {
+                try {
+                    sender.send(std::to_string(t) + ":" + std::to_string(i));
+                    ++delivered;
+                } catch (const IPCException& e) {
+                    ++(e.code() == IPCException::IC_CANNOT_SEND ? refused : other);
+                }
+            }
+            --running;
+        });
+    }
+    std::vector<std::string> got;
+    for (int round = 0; running.load() > 0; ++round) {
+        receiver->receive(got);
+        if (round % 20 == 10) {
+            receiver.reset();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            receiver = std::make_unique<MailSlot>(IPC::RECEIVER, name);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    for (std::thread& t : senders) t.join();
+    receiver->receive(got);
+    EXPECT_EQ(other.load(), 0);
+    EXPECT_EQ(delivered + refused, threads * perThread);
+    EXPECT_GT(delivered.load(), 0);
+    EXPECT_LE(got.size(), size_t(delivered.load()));
+    std::set<std::string> seen;
+    for (const std::string& text : got) {
+        const size_t colon = text.find(':');
+        ASSERT_NE(colon, std::string::npos) << text;
+        const int t = std::stoi(text.substr(0, colon)), i = std::stoi(text.substr(colon + 1));
+        EXPECT_TRUE(t >= 0 && t < threads && i >= 0 && i < perThread) << text;
+        EXPECT_TRUE(seen.insert(text).second) << "twice: " << text;
+    }
 }
 
 TEST(MailSlotTest, DatagramsFromOtherProcessesArriveWholeAndInOrder) {

@@ -186,6 +186,7 @@ struct NamedMutex::State {
     SharedLock* shared = nullptr;
     pid_t pid = 0;
     bool locked = false;
+    uint32_t owner = 0;  ///< the thread that holds the lock through this object
     int64_t linkCheckedAt = 0;
 
     bool attach() {
@@ -225,9 +226,11 @@ NamedMutex::NamedMutex(const std::string& name) : m_state(new State) {
 }
 
 NamedMutex::~NamedMutex() {
-    // A forked child's copy must not touch the parent's lock; it only lets go of
-    // its mapping.
-    if (m_state->locked && m_state->pid == processId()) ::pthread_mutex_unlock(&m_state->shared->mutex);
+    // A forked child's copy must not touch the parent's lock, and a thread other
+    // than the holder cannot give it up; either only lets go of the mapping.
+    if (m_state->locked && m_state->pid == processId() && m_state->owner == currentThreadId()) {
+        ::pthread_mutex_unlock(&m_state->shared->mutex);
+    }
     m_state->closeFile();
 }
 
@@ -249,6 +252,7 @@ NamedMutex::Result NamedMutex::tryLock() {
         if (rc != 0) return FAILED;
         if (s.stillLinked()) {
             s.locked = true;
+            s.owner = currentThreadId();
             return ACQUIRED;
         }
         // The file is gone from the directory; lock the one that is there now.
@@ -266,7 +270,9 @@ bool NamedMutex::unlock() {
         s.closeFile();
         return true;
     }
-    if (::pthread_mutex_unlock(&s.shared->mutex) != 0) return false;
+    // Only the holding thread may give the lock up; the system would refuse the
+    // others too, but asking it to is already a fault.
+    if (s.owner != currentThreadId() || ::pthread_mutex_unlock(&s.shared->mutex) != 0) return false;
     s.locked = false;
     return true;
 }
