@@ -13,14 +13,14 @@ IPCClient::~IPCClient() = default;
 
 namespace {
 
-/// Appends one field and its ESCAPE. An ESCAPE inside the text would end the
-/// field early for the service, and a zero byte would end the whole datagram, so
-/// both are written as a space.
+/// Appends one field and its ESCAPE, with an ESCAPE inside the text written as
+/// SUBSTITUTE and a zero byte as a space.
 void appendField(std::string& out, const std::string& text) {
     const size_t start = out.size();
     out += text;
     for (size_t i = start; i < out.size(); ++i) {
-        if (out[i] == IPCClient::ESCAPE || out[i] == '\0') out[i] = ' ';
+        if (out[i] == IPCClient::ESCAPE) out[i] = IPCClient::SUBSTITUTE;
+        if (out[i] == '\0') out[i] = ' ';
     }
     out += IPCClient::ESCAPE;
 }

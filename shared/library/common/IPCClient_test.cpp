@@ -38,11 +38,11 @@ TEST(IPCClientTest, FramesRequests) {
         {"LOGMSG", "", "abc", "d", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "abc" + ESC + "d" + ESC},
         {"REQ", "two", "", "", "Brolix" + ESC + "REQ" + ESC + "two" + ESC + ESC},
         {"", "", "", "", "Brolix" + ESC + ESC + ESC + ESC},
-        // An escape inside a text would split its field for the service, and a zero
-        // byte would cut the datagram: both travel as a space.
-        {"LOGMSG", "", "a" + ESC + "b", "", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "a b" + ESC},
-        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC, "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + " " + ESC},
-        {"RE" + ESC + "Q", ESC + ESC, "", "", "Brolix" + ESC + "RE Q" + ESC + "  " + ESC + ESC},
+        // An escape inside a text would split its field for the service: it travels
+        // as 0x1A. A zero byte would cut the datagram: it travels as a space.
+        {"LOGMSG", "", "a" + ESC + "b", "", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "a\x1a" "b" + ESC},
+        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC, "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + "\x1a" + ESC},
+        {"RE" + ESC + "Q", ESC + ESC, "", "", "Brolix" + ESC + "RE\x1aQ" + ESC + "\x1a\x1a" + ESC + ESC},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IPCClient::frameRequest(c.request, c.second, c.third, c.fourth), c.framed) << c.request;
@@ -76,7 +76,7 @@ TEST(IPCClientTest, DatagramBytesOnTheWire) {
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), std::string(1, '\0'));
     n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
-              std::string("Brolix\x1bLOGMSG\x1b\x1b" "p a b\x1b") + std::string(1, '\0'));
+              std::string("Brolix\x1bLOGMSG\x1b\x1b" "p\x1a" "a b\x1b") + std::string(1, '\0'));
     ::close(fd);
 }
 

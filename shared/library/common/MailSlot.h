@@ -61,8 +61,8 @@ public:
 
     /// How long a send waits for room in a full slot, and at most for the
     /// writers' guard.
-    static const uint32_t WRITE_WAIT_MS = 200;
-    static const uint32_t GUARD_WAIT_MS = 250;
+    static constexpr uint32_t WRITE_WAIT_MS = 200;
+    static constexpr uint32_t GUARD_WAIT_MS = 250;
 
 private:
     void openSender();

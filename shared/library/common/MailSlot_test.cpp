@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "BrokenLockFolder.h"
 #include "IPCException.h"
 #include "Monopoly.h"
 
@@ -343,5 +344,44 @@ TEST(MailSlotTest, DatagramsFromOtherProcessesArriveWholeAndInOrder) {
         ++next[w];
     }
 }
+
+// The writers' guard is refused when its lock folder cannot be used: a send
+// then goes out at once, rather than trying for the guard first.
+TEST(MailSlotTest, SendsAtOnceWhenTheWritersGuardIsRefused) {
+    using namespace Brolix::test;
+    std::string output;
+    const int status = runWithBrokenLockFolder(LockFault::PLAIN_FILE, "MailSlotInBrokenLockFolder.*", output);
+    if (status == LOCK_FAULT_UNAVAILABLE) GTEST_SKIP() << output;
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << output;
+}
+
+void sendsWithoutTheGuard() {
+    const std::string name = uniqueSlot("refused");
+    MailSlot receiver(IPC::RECEIVER, name);
+    MailSlot sender(IPC::SENDER, name);
+    std::vector<std::string> got, expected;
+    const double spent = millisecondsOf([&] {
+        for (int i = 0; i < 8; ++i) {
+            EXPECT_TRUE(sender.send(std::to_string(i)));
+            expected.push_back(std::to_string(i));
+        }
+    });
+    receiver.receive(got);
+    EXPECT_EQ(got, expected);
+    EXPECT_LT(spent, MailSlot::GUARD_WAIT_MS) << "8 sends; each tried for the guard first";
+}
+
+const bool kBrokenLockFolderTests = [] {
+    if (Brolix::test::brokenLockFolder() == nullptr) return false;
+    ::testing::RegisterTest("MailSlotInBrokenLockFolder", "SendsWithoutTheGuard", nullptr, nullptr, __FILE__, __LINE__,
+                            []() -> ::testing::Test* {
+                                struct Body : ::testing::Test {
+                                    void TestBody() override { sendsWithoutTheGuard(); }
+                                };
+                                return new Body;
+                            });
+    return true;
+}();
 
 }  // namespace

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "BrokenLockFolder.h"
+#include "Monopoly.h"
+
 #include <fstream>
 #include <string>
 #include <thread>
@@ -100,5 +103,48 @@ TEST(NamedMutexTest, OnlyTheHoldingThreadGivesTheLockUp) {
     EXPECT_TRUE(other.unlock());
     std::remove(lockFilePath(name).c_str());
 }
+
+// A lock folder the system will not let anyone use: every try is refused at
+// once, as FAILED, never as BUSY (callers wait for BUSY) and never with a crash
+// (on a full file system a mapped page without a block behind it kills the
+// process at its first write).
+const char kRefusedName[] = "NamedMutexTest_refused";
+
+TEST(NamedMutexTest, LockFolderThatCannotBeUsedRefusesAtOnce) {
+    using namespace Brolix::test;
+    int ran = 0;
+    for (LockFault fault : {LockFault::PLAIN_FILE, LockFault::READ_ONLY, LockFault::FULL, LockFault::NOT_ALLOWED}) {
+        std::string output;
+        const int status = runWithBrokenLockFolder(fault, "NamedMutexInBrokenLockFolder.*", output, kRefusedName);
+        if (status == LOCK_FAULT_UNAVAILABLE) continue;
+        ++ran;
+        EXPECT_EQ(status, 0) << lockFaultName(fault) << ":\n" << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << lockFaultName(fault) << ":\n" << output;
+    }
+    if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
+}
+
+void isRefusedNotBusy() {
+    NamedMutex lock(kRefusedName);
+    EXPECT_EQ(lock.tryLock(), NamedMutex::FAILED);
+    EXPECT_EQ(lock.tryLock(), NamedMutex::FAILED);
+    EXPECT_TRUE(lock.unlock());
+    Brolix::Monopoly guard(kRefusedName);
+    EXPECT_FALSE(guard.enforce());
+    EXPECT_TRUE(guard.refusedBySystem());
+    EXPECT_FALSE(guard.isHeld());
+}
+
+const bool kBrokenLockFolderTests = [] {
+    if (Brolix::test::brokenLockFolder() == nullptr) return false;
+    ::testing::RegisterTest("NamedMutexInBrokenLockFolder", "IsRefusedNotBusy", nullptr, nullptr, __FILE__, __LINE__,
+                            []() -> ::testing::Test* {
+                                struct Body : ::testing::Test {
+                                    void TestBody() override { isRefusedNotBusy(); }
+                                };
+                                return new Body;
+                            });
+    return true;
+}();
 
 }  // namespace
