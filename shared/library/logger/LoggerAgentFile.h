@@ -13,10 +13,11 @@
 /// in a line of the log file itself.
 ///
 /// The file is opened lazily, at the first line after setFile, in place (no
-/// temporary copy, no lock file) and then kept open; each line is written at the
-/// current end of the file followed by "\r\n" and flushed at once. When the agent
-/// creates the file, it records the time in the resource coreLogOpened (UTC, basic
-/// form). The agent owns its file object; its destructor closes the file.
+/// temporary copy, no lock file) and for appending, and then kept open; each line
+/// is written at the current end of the file followed by "\r\n" and flushed at
+/// once. When the agent creates the file, it records the time in the resource
+/// coreLogOpened (UTC, basic form). The agent owns its file object; its destructor
+/// closes the file.
 #pragma once
 
 #include <memory>

@@ -11,9 +11,12 @@
 //  - A holder that dies: the mutex is robust. When the owning thread ends, the
 //    system marks the mutex as abandoned, and the next try takes it over.
 //  - Setting up: the file is created empty; a user that finds it without the
-//    mark of a finished mutex reserves its blocks and sets the mutex up. Users check and set
-//    up under an flock of the file, so a file left half made by a process that
-//    died is finished by the next user.
+//    mark of a finished mutex reserves its blocks and sets the mutex up. Users
+//    check and set up under an flock of the file, so a file left half made by a
+//    process that died is finished by the next user.
+//  - A folder or file the system will not let this process use (a plain file in
+//    the folder's place, a read-only or full file system, a lock file it may not
+//    open) makes every try FAILED at once, never BUSY: callers wait for BUSY.
 //  - A fork: the child inherits the mapping but not the ownership; a lock the
 //    parent held stays the parent's, and the child's objects start afresh.
 //  - The file being removed from the directory (a cleaner sweeping old files): a
@@ -21,7 +24,7 @@
 //    count after taking the lock, at most once a second (on a coarse clock that
 //    costs no system call), and moves to the file that is there now.
 //  - The lock belongs to the thread that took it, and only that thread can give
-//    it up (a NamedMutex is used by one thread at a time).
+//    it up; another thread's unlock is refused without asking the system.
 //
 // The directory is "/run/lock/brolix" where the system has "/run/lock", else
 // "/tmp/brolix-locks"; it and its files are open to every user (sticky, like
