@@ -153,7 +153,8 @@ int main(int argc, char** argv) {
             const Reading append = perLine(appendStart, now(), lines);
             std::fclose(bare);
             appendFigures.push_back(wallClock ? append.wall : append.cpu);
-            const double chainOn[2] = {wallClock ? chain.wall : chain.cpu, wallClock ? chain.cpu : chain.wall};
+            const double chainOn[2] = {wallClock ? chain.wall : chain.cpu,
+                                       wallClock ? chain.cpu : chain.wall};
             const double bareOn[2] = {wallClock ? plain.wall : plain.cpu, wallClock ? plain.cpu : plain.wall};
             for (int c = 0; c < 2; ++c) {
                 chainFigures[c].push_back(chainOn[c]);
@@ -170,8 +171,8 @@ int main(int argc, char** argv) {
     std::printf("chain: %.0f ns per line\n", median(chainFigures[0]));
     std::printf("bare:  %.0f ns per line\n", median(bareFigures[0]));
     std::printf("ratio: %.2f\n", ratio);
-    std::printf("%s time: chain %.0f ns, bare %.0f ns per line, ratio %.2f\n", otherName, median(chainFigures[1]),
-                median(bareFigures[1]), median(ratios[1]));
+    std::printf("%s time: chain %.0f ns, bare %.0f ns per line, ratio %.2f\n", otherName,
+                median(chainFigures[1]), median(bareFigures[1]), median(ratios[1]));
     std::printf("append: %.0f ns per line (write and flush, no seek); chain / append %.2f\n",
                 median(appendFigures), median(chainFigures[0]) / median(appendFigures));
     std::printf("target: chain at most 1.5 times the bare loop (%s)\n", ratio <= 1.5 ? "met" : "missed");

@@ -26,18 +26,22 @@ namespace Brolix {
 namespace test {
 
 enum class LockFault {
-    PLAIN_FILE,  ///< a plain file where the folder should be
-    READ_ONLY,   ///< the folder is on a read-only file system
-    FULL,        ///< the folder's file system has no free block left
-    NOT_ALLOWED, ///< the lock file of `lockName` belongs to root, mode 0600, and the child runs as "nobody"
+    PLAIN_FILE,   ///< a plain file where the folder should be
+    READ_ONLY,    ///< the folder is on a read-only file system
+    FULL,         ///< the folder's file system has no free block left
+    NOT_ALLOWED,  ///< the lock file of `lockName` belongs to root, mode 0600, and the child runs as "nobody"
 };
 
 inline const char* lockFaultName(LockFault fault) {
     switch (fault) {
-        case LockFault::PLAIN_FILE: return "plain-file";
-        case LockFault::READ_ONLY: return "read-only";
-        case LockFault::FULL: return "full";
-        case LockFault::NOT_ALLOWED: return "not-allowed";
+        case LockFault::PLAIN_FILE:
+            return "plain-file";
+        case LockFault::READ_ONLY:
+            return "read-only";
+        case LockFault::FULL:
+            return "full";
+        case LockFault::NOT_ALLOWED:
+            return "not-allowed";
     }
     return "";
 }
@@ -65,7 +69,8 @@ inline bool fillFileSystem(const std::string& directory) {
 
 /// Sets the fault up in this (forked) process; false when the system refuses.
 inline bool breakLockFolder(LockFault fault, const std::string& lockName) {
-    if (::unshare(CLONE_NEWNS) != 0 && (fault == LockFault::NOT_ALLOWED || ::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0))
+    if (::unshare(CLONE_NEWNS) != 0 &&
+        (fault == LockFault::NOT_ALLOWED || ::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0))
         return false;
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
     if (::mount("tmpfs", "/run", "tmpfs", 0, "size=1m,mode=0755") != 0) return false;
@@ -81,7 +86,8 @@ inline bool breakLockFolder(LockFault fault, const std::string& lockName) {
                    ::mount("tmpfs", folder.c_str(), "tmpfs", MS_RDONLY, "size=64k,mode=1777") == 0;
         case LockFault::FULL:
             return ::mkdir(folder.c_str(), 01777) == 0 &&
-                   ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k,mode=1777") == 0 && fillFileSystem(folder);
+                   ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k,mode=1777") == 0 &&
+                   fillFileSystem(folder);
         case LockFault::NOT_ALLOWED: {
             if (::mkdir(folder.c_str(), 01777) != 0 || ::chmod(folder.c_str(), 01777) != 0) return false;
             const int fd = ::open((folder + "/" + lockName + ".mutex").c_str(), O_WRONLY | O_CREAT, 0600);
@@ -124,7 +130,8 @@ inline int runWithBrokenLockFolder(LockFault fault, const std::string& filter, s
     ::close(pipeFds[1]);
     char buffer[4096];
     ssize_t got;
-    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<size_t>(got));
+    while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<size_t>(got));
     ::close(pipeFds[0]);
     int status = 0;
     if (::waitpid(child, &status, 0) != child) return -1;

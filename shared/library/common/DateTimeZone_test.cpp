@@ -130,7 +130,8 @@ int64_t instantOf(const ZoneData& zone, int64_t wall) {
     const int64_t reach = 30 * 3600;  // beyond any offset
     // Periods: from change i - 1 (or the beginning) to change i, with offset of i - 1.
     const size_t count = zone.changes.size();
-    size_t i = std::upper_bound(zone.changes.begin(), zone.changes.end(), wall - reach) - zone.changes.begin();
+    size_t i =
+        std::upper_bound(zone.changes.begin(), zone.changes.end(), wall - reach) - zone.changes.begin();
     bool found = false;
     int64_t best = 0;
     for (size_t period = i; period <= count; ++period) {
@@ -166,8 +167,8 @@ std::string utcText(int64_t seconds) {
 
 std::string fieldsText(const DateTimeFields& f) {
     char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", f.year, f.month, f.day, f.hour, f.minute,
-                  f.second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", f.year, f.month, f.day, f.hour,
+                  f.minute, f.second);
     return text;
 }
 
@@ -264,8 +265,8 @@ void resolvesKnownChanges(const std::string& name) {
         if (name != c.zone) continue;
         DateTime value(0);
         value.setLocalFields(2026, c.month, c.day, c.hour, c.minute, 0, false);
-        EXPECT_EQ(value.toString(true, false, false), c.utc) << c.zone << " 2026-" << c.month << "-" << c.day << " "
-                                                              << c.hour << ":" << c.minute;
+        EXPECT_EQ(value.toString(true, false, false), c.utc)
+            << c.zone << " 2026-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute;
         // Text without a zone is read the same way.
         char text[32];
         std::snprintf(text, sizeof text, "2026-%02d-%02dT%02d:%02d", c.month, c.day, c.hour, c.minute);
@@ -279,7 +280,8 @@ std::vector<std::string> zoneNames() {
     std::vector<std::string> names;
     std::error_code error;
     namespace fs = std::filesystem;
-    for (fs::recursive_directory_iterator it(kZoneDirectory, error), end; !error && it != end; it.increment(error)) {
+    for (fs::recursive_directory_iterator it(kZoneDirectory, error), end; !error && it != end;
+         it.increment(error)) {
         const std::string relative = it->path().string().substr(sizeof kZoneDirectory);
         if (it->is_directory() && (relative == "posix" || relative == "right")) {
             it.disable_recursion_pending();
@@ -341,8 +343,9 @@ TEST(DateTimeZoneDatabaseTest, LocalTimeAgreesWithTheDatabaseInEveryZone) {
     std::sort(failed.begin(), failed.end());
     std::ostringstream names;
     for (const std::string& zone : failed) names << " " << zone;
-    EXPECT_TRUE(failed.empty()) << failed.size() << " of " << zones.size() << " zones disagree:" << names.str()
-                                << "\n" << report;
+    EXPECT_TRUE(failed.empty()) << failed.size() << " of " << zones.size()
+                                << " zones disagree:" << names.str() << "\n"
+                                << report;
 }
 
 const bool kChildTestsRegistered = [] {
@@ -361,7 +364,8 @@ const bool kChildTestsRegistered = [] {
         ::testing::RegisterTest("ZoneDatabaseChild", t.test, nullptr, nullptr, __FILE__, __LINE__,
                                 [body, name]() -> ::testing::Test* {
                                     struct Child : ::testing::Test {
-                                        Child(void (*b)(const std::string&), std::string n) : body(b), zone(n) {}
+                                        Child(void (*b)(const std::string&), std::string n)
+                                            : body(b), zone(n) {}
                                         void TestBody() override { body(zone); }
                                         void (*body)(const std::string&);
                                         std::string zone;

@@ -23,6 +23,7 @@ using namespace Brolix;
 namespace {
 
 const std::string ESC(1, '\x1b');
+const std::string SUB(1, '\x1a');
 
 std::string uniqueSlot(const char* what) { return "BrolixTest_" + std::to_string(::getpid()) + "_" + what; }
 
@@ -40,9 +41,11 @@ TEST(IPCClientTest, FramesRequests) {
         {"", "", "", "", "Brolix" + ESC + ESC + ESC + ESC},
         // An escape inside a text would split its field for the service: it travels
         // as 0x1A. A zero byte would cut the datagram: it travels as a space.
-        {"LOGMSG", "", "a" + ESC + "b", "", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "a\x1a" "b" + ESC},
-        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC, "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + "\x1a" + ESC},
-        {"RE" + ESC + "Q", ESC + ESC, "", "", "Brolix" + ESC + "RE\x1aQ" + ESC + "\x1a\x1a" + ESC + ESC},
+        {"LOGMSG", "", "a" + ESC + "b", "", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "a" + SUB + "b" + ESC},
+        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC,
+         "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + SUB + ESC},
+        {"RE" + ESC + "Q", ESC + ESC, "", "",
+         "Brolix" + ESC + "RE" + SUB + "Q" + ESC + SUB + SUB + ESC + ESC},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IPCClient::frameRequest(c.request, c.second, c.third, c.fourth), c.framed) << c.request;
@@ -67,7 +70,7 @@ TEST(IPCClientTest, DatagramBytesOnTheWire) {
     IPCClient client(name);
     EXPECT_TRUE(client.sendRequest("LOGMSG", "", "abc", ""));
     EXPECT_TRUE(client.sendText(""));
-    EXPECT_TRUE(client.sendRequest("LOGMSG", "", std::string("p\x1b" "a\0b", 5), ""));
+    EXPECT_TRUE(client.sendRequest("LOGMSG", "", "p" + ESC + std::string("a\0b", 3), ""));
     char buffer[256];
     ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
@@ -76,7 +79,7 @@ TEST(IPCClientTest, DatagramBytesOnTheWire) {
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), std::string(1, '\0'));
     n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
-              std::string("Brolix\x1bLOGMSG\x1b\x1b" "p\x1a" "a b\x1b") + std::string(1, '\0'));
+              "Brolix" + ESC + "LOGMSG" + ESC + ESC + "p" + SUB + "a b" + ESC + std::string(1, '\0'));
     ::close(fd);
 }
 
@@ -111,7 +114,8 @@ TEST(IPCClientTest, ThreadsSendingThroughOneClient) {
             for (--waiting; waiting.load() > 0;) {
             }
             for (int i = 0; i < perThread; ++i)
-                if (!client.sendRequest("LOGMSG", "", std::to_string(t) + ":" + std::to_string(i), "")) ++failed;
+                if (!client.sendRequest("LOGMSG", "", std::to_string(t) + ":" + std::to_string(i), ""))
+                    ++failed;
         });
     }
     std::vector<std::string> got;
@@ -127,7 +131,8 @@ TEST(IPCClientTest, ThreadsSendingThroughOneClient) {
     std::multiset<std::string> expected, arrived(got.begin(), got.end());
     for (int t = 0; t < threads; ++t)
         for (int i = 0; i < perThread; ++i)
-            expected.insert(IPCClient::frameRequest("LOGMSG", "", std::to_string(t) + ":" + std::to_string(i), ""));
+            expected.insert(
+                IPCClient::frameRequest("LOGMSG", "", std::to_string(t) + ":" + std::to_string(i), ""));
     EXPECT_TRUE(arrived == expected) << got.size() << " of " << expected.size() << " arrived";
 }
 

@@ -59,7 +59,8 @@ std::string MailSlot::slotPath(int32_t mode, const std::string& name) {
     return (mode == SENDER_BROADCAST ? BROADCAST_PREFIX : LOCAL_PREFIX) + name;
 }
 
-MailSlot::MailSlot(int32_t mode, const std::string& name) : IPC(mode), m_handle(INVALID_HANDLE), m_name(name) {
+MailSlot::MailSlot(int32_t mode, const std::string& name)
+    : IPC(mode), m_handle(INVALID_HANDLE), m_name(name) {
     try {
         m_guard.reset(new Monopoly(GUARD_NAME));
         if (m_mode != RECEIVER) m_stalled = stallFlagOf(slotPath(m_mode, m_name));
@@ -76,7 +77,8 @@ MailSlot::MailSlot(int32_t mode, const std::string& name) : IPC(mode), m_handle(
         BROLIX_THROW(IPCException, IPCException::IC_MEM, "Error code " + std::to_string(error));
     }
     if (failure == platform::SlotFailure::SECURITY_SETUP) {
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM, "Error code " + std::to_string(error));
+        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM,
+                     "Error code " + std::to_string(error));
     }
     BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM, std::to_string(error));
 }
@@ -100,7 +102,8 @@ void MailSlot::openSender() {
         BROLIX_THROW(IPCException, IPCException::IC_MEM, "Error code " + std::to_string(error));
     }
     if (failure == platform::SlotFailure::SECURITY_SETUP) {
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM, "Error code " + std::to_string(error));
+        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM,
+                     "Error code " + std::to_string(error));
     }
     BROLIX_THROW(IPCException, IPCException::IC_CANNOT_SEND, systemMessage(error));
 }
@@ -140,7 +143,8 @@ bool MailSlot::send(const std::string& text) {
         if (stalled) m_stalled->store(false, std::memory_order_relaxed);
         return released;
     }
-    if (result == platform::SlotWrite::TIMED_OUT && !stalled) m_stalled->store(true, std::memory_order_relaxed);
+    if (result == platform::SlotWrite::TIMED_OUT && !stalled)
+        m_stalled->store(true, std::memory_order_relaxed);
     closeHandle();
     std::string message = "Error " + std::to_string(error);
     if (platform::isNetworkUnreachable(error)) message += " - No network";

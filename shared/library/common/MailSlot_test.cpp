@@ -374,8 +374,8 @@ void sendsWithoutTheGuard() {
 
 const bool kBrokenLockFolderTests = [] {
     if (Brolix::test::brokenLockFolder() == nullptr) return false;
-    ::testing::RegisterTest("MailSlotInBrokenLockFolder", "SendsWithoutTheGuard", nullptr, nullptr, __FILE__, __LINE__,
-                            []() -> ::testing::Test* {
+    ::testing::RegisterTest("MailSlotInBrokenLockFolder", "SendsWithoutTheGuard", nullptr, nullptr, __FILE__,
+                            __LINE__, []() -> ::testing::Test* {
                                 struct Body : ::testing::Test {
                                     void TestBody() override { sendsWithoutTheGuard(); }
                                 };

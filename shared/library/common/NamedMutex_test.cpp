@@ -79,7 +79,8 @@ TEST(NamedMutexTest, TryingAgainWhileHoldingKeepsTheLock) {
     NamedMutex lock(name);
     NamedMutex other(name);
     ASSERT_EQ(lock.tryLock(), NamedMutex::ACQUIRED);
-    EXPECT_EQ(lock.tryLock(), NamedMutex::ACQUIRED) << "the holder's second try must not report the lock busy";
+    EXPECT_EQ(lock.tryLock(), NamedMutex::ACQUIRED)
+        << "the holder's second try must not report the lock busy";
     EXPECT_EQ(other.tryLock(), NamedMutex::BUSY);
     // No count is kept: one unlock frees it.
     EXPECT_TRUE(lock.unlock());
@@ -113,13 +114,16 @@ const char kRefusedName[] = "NamedMutexTest_refused";
 TEST(NamedMutexTest, LockFolderThatCannotBeUsedRefusesAtOnce) {
     using namespace Brolix::test;
     int ran = 0;
-    for (LockFault fault : {LockFault::PLAIN_FILE, LockFault::READ_ONLY, LockFault::FULL, LockFault::NOT_ALLOWED}) {
+    for (LockFault fault :
+         {LockFault::PLAIN_FILE, LockFault::READ_ONLY, LockFault::FULL, LockFault::NOT_ALLOWED}) {
         std::string output;
-        const int status = runWithBrokenLockFolder(fault, "NamedMutexInBrokenLockFolder.*", output, kRefusedName);
+        const int status =
+            runWithBrokenLockFolder(fault, "NamedMutexInBrokenLockFolder.*", output, kRefusedName);
         if (status == LOCK_FAULT_UNAVAILABLE) continue;
         ++ran;
         EXPECT_EQ(status, 0) << lockFaultName(fault) << ":\n" << output;
-        EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << lockFaultName(fault) << ":\n" << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << lockFaultName(fault) << ":\n"
+                                                                          << output;
     }
     if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
 }
@@ -137,8 +141,8 @@ void isRefusedNotBusy() {
 
 const bool kBrokenLockFolderTests = [] {
     if (Brolix::test::brokenLockFolder() == nullptr) return false;
-    ::testing::RegisterTest("NamedMutexInBrokenLockFolder", "IsRefusedNotBusy", nullptr, nullptr, __FILE__, __LINE__,
-                            []() -> ::testing::Test* {
+    ::testing::RegisterTest("NamedMutexInBrokenLockFolder", "IsRefusedNotBusy", nullptr, nullptr, __FILE__,
+                            __LINE__, []() -> ::testing::Test* {
                                 struct Body : ::testing::Test {
                                     void TestBody() override { isRefusedNotBusy(); }
                                 };

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -218,7 +218,8 @@ void threadsLoggingMessagesAtOnce(const std::string& log) {
     std::multiset<std::string> sent, arrived, written;
     for (const std::string& datagram : received) {
         LogEntry entry;
-        const std::string wire = datagram.substr(15, datagram.size() - 16);  // after "LOGMSG" ESC ESC, before the last ESC
+        const std::string wire =
+            datagram.substr(15, datagram.size() - 16);  // after "LOGMSG" ESC ESC, before the last ESC
         ASSERT_TRUE(parseEntry(wire, entry)) << datagram;
         arrived.insert(entry.text);
     }

@@ -333,14 +333,16 @@ TEST_F(LoggerAgentFileTest, ProcessesAppendingToOneFileLoseAndTearNoLine) {
 TEST_F(LoggerAgentFileTest, LockFolderThatCannotBeUsedCostsNoLine) {
     using namespace Brolix::test;
     int ran = 0;
-    for (LockFault fault : {LockFault::PLAIN_FILE, LockFault::READ_ONLY, LockFault::FULL, LockFault::NOT_ALLOWED}) {
+    for (LockFault fault :
+         {LockFault::PLAIN_FILE, LockFault::READ_ONLY, LockFault::FULL, LockFault::NOT_ALLOWED}) {
         std::string output;
         const int status =
             runWithBrokenLockFolder(fault, "LoggerAgentFileInBrokenLockFolder.*", output, "faulty.log");
         if (status == LOCK_FAULT_UNAVAILABLE) continue;
         ++ran;
         EXPECT_EQ(status, 0) << lockFaultName(fault) << ":\n" << output;
-        EXPECT_NE(output.find("[  PASSED  ] 2 tests."), std::string::npos) << lockFaultName(fault) << ":\n" << output;
+        EXPECT_NE(output.find("[  PASSED  ] 2 tests."), std::string::npos) << lockFaultName(fault) << ":\n"
+                                                                           << output;
     }
     if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
 }
@@ -376,8 +378,9 @@ void linesGoInWithoutWaiting(const std::string& dir) {
     EXPECT_EQ(notes[0].compare(0, 9, "debug-1  "), 0) << notes[0];
     EXPECT_NE(notes[0].find(" (0.02)    "), std::string::npos) << notes[0];
     const std::string words = notes[0].substr(notes[0].find(": LoggerAgentFile: ") + 2);
-    EXPECT_EQ(words, "LoggerAgentFile: The system refuses the machine-wide lock \"faulty.log\"; "
-                     "lines are kept apart by a lock on the log file instead.");
+    EXPECT_EQ(words,
+              "LoggerAgentFile: The system refuses the machine-wide lock \"faulty.log\"; "
+              "lines are kept apart by a lock on the log file instead.");
 }
 
 void processesStillTakeTurns(const std::string& dir) {
@@ -434,7 +437,8 @@ const bool kBrokenLockFolderTests = [] {
     };
     for (const auto& t : tests) {
         auto body = t.body;
-        ::testing::RegisterTest("LoggerAgentFileInBrokenLockFolder", t.name, nullptr, nullptr, __FILE__, __LINE__,
+        ::testing::RegisterTest("LoggerAgentFileInBrokenLockFolder", t.name, nullptr, nullptr, __FILE__,
+                                __LINE__,
                                 [body]() -> LoggerAgentFileTest* { return new InBrokenLockFolder(body); });
     }
     return true;
