@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "BrokenLockFolder.h"
 #include "IPCException.h"
 #include "Monopoly.h"
+#include "testing/BrokenLockFolder.h"
 
 using namespace Brolix;
 

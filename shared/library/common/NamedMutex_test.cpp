@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "BrokenLockFolder.h"
 #include "Monopoly.h"
+#include "testing/BrokenLockFolder.h"
 
 #include <fstream>
 #include <string>

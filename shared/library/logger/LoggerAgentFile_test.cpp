@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "BrokenLockFolder.h"
 #include "DateTime.h"
 #include "Monopoly.h"
 #include "SystemInfo.h"
 #include "TimeException.h"
+#include "testing/BrokenLockFolder.h"
 
 using namespace Brolix;
 
