@@ -1,5 +1,6 @@
 #include "IPCClient.h"
 
+#include <cstring>
 #include <new>
 
 #include "IPCException.h"
@@ -18,9 +19,13 @@ namespace {
 void appendField(std::string& out, const std::string& text) {
     const size_t start = out.size();
     out += text;
-    for (size_t i = start; i < out.size(); ++i) {
-        if (out[i] == IPCClient::ESCAPE) out[i] = IPCClient::SUBSTITUTE;
-        if (out[i] == '\0') out[i] = ' ';
+    // Texts without either byte, nearly all of them, are only searched.
+    if (std::memchr(text.data(), IPCClient::ESCAPE, text.size()) != nullptr ||
+        std::memchr(text.data(), '\0', text.size()) != nullptr) {
+        for (size_t i = start; i < out.size(); ++i) {
+            if (out[i] == IPCClient::ESCAPE) out[i] = IPCClient::SUBSTITUTE;
+            if (out[i] == '\0') out[i] = ' ';
+        }
     }
     out += IPCClient::ESCAPE;
 }
@@ -39,12 +44,11 @@ std::string IPCClient::frameRequest(const std::string& request, const std::strin
     return text;
 }
 
-bool IPCClient::hasChannel() const {
-    std::lock_guard<std::mutex> hold(m_lock);
-    return m_channel != nullptr;
-}
+bool IPCClient::hasChannel() const { return m_ready.load(std::memory_order_acquire) != nullptr; }
 
 IPC* IPCClient::channel() {
+    IPC* ready = m_ready.load(std::memory_order_acquire);
+    if (ready != nullptr) return ready;
     std::lock_guard<std::mutex> hold(m_lock);
     if (!m_channel) {
         try {
@@ -56,6 +60,7 @@ IPC* IPCClient::channel() {
         } catch (const std::bad_alloc&) {
             throw IPCException(IPCException::IC_MEM);
         }
+        m_ready.store(m_channel.get(), std::memory_order_release);
     }
     return m_channel.get();
 }

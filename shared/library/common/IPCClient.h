@@ -10,6 +10,7 @@
 /// Several threads may send through one client at once.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,7 +58,9 @@ private:
     std::unique_ptr<IPC> m_channel;
     std::string m_endpoint;
     /// Lets one thread at a time make the channel.
-    mutable std::mutex m_lock;
+    std::mutex m_lock;
+    /// The channel once it is made: later sends need no lock to find it.
+    std::atomic<IPC*> m_ready{nullptr};
 };
 
 }  // namespace Brolix
