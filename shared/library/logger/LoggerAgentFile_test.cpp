@@ -366,7 +366,7 @@ void linesGoInWithoutWaiting(const std::string& dir) {
         EXPECT_TRUE(agent.write(expected.back()));
     }
     // Before: every line tried the guard for about 2 seconds and was then lost.
-    EXPECT_LT(secondsSince(start), 1.0);
+    EXPECT_LT(secondsSince(start), 1.5);
 
     const std::string text = readAll(log);
     std::vector<std::string> notes, lines;
