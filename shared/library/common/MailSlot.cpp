@@ -53,6 +53,21 @@ std::atomic<bool>* stallFlagOf(const std::string& path) {
     return flag.get();
 }
 
+// A slot that could not be made or opened: the security settings' failures are
+// the same for receivers and senders; the system's refusal of the slot itself is
+// `refused` with `message`.
+[[noreturn]] void throwSlotFailure(platform::SlotFailure failure, int error, uint32_t refused,
+                                   const std::string& message) {
+    if (failure == platform::SlotFailure::SECURITY_MEMORY) {
+        BROLIX_THROW(IPCException, IPCException::IC_MEM, "Error code " + std::to_string(error));
+    }
+    if (failure == platform::SlotFailure::SECURITY_SETUP) {
+        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM,
+                     "Error code " + std::to_string(error));
+    }
+    BROLIX_THROW(IPCException, refused, message);
+}
+
 }  // namespace
 
 std::string MailSlot::slotPath(int32_t mode, const std::string& name) {
@@ -73,14 +88,7 @@ MailSlot::MailSlot(int32_t mode, const std::string& name)
     int error = 0;
     m_handle = platform::createSlot(slotPath(RECEIVER, m_name), failure, error);
     if (m_handle != INVALID_HANDLE) return;
-    if (failure == platform::SlotFailure::SECURITY_MEMORY) {
-        BROLIX_THROW(IPCException, IPCException::IC_MEM, "Error code " + std::to_string(error));
-    }
-    if (failure == platform::SlotFailure::SECURITY_SETUP) {
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM,
-                     "Error code " + std::to_string(error));
-    }
-    BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM, std::to_string(error));
+    throwSlotFailure(failure, error, IPCException::IC_CANNOT_CREATE_COMM, std::to_string(error));
 }
 
 MailSlot::~MailSlot() {
@@ -98,14 +106,7 @@ void MailSlot::openSender() {
     int error = 0;
     m_handle = platform::openSlot(slotPath(m_mode, m_name), failure, error);
     if (m_handle != INVALID_HANDLE) return;
-    if (failure == platform::SlotFailure::SECURITY_MEMORY) {
-        BROLIX_THROW(IPCException, IPCException::IC_MEM, "Error code " + std::to_string(error));
-    }
-    if (failure == platform::SlotFailure::SECURITY_SETUP) {
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM,
-                     "Error code " + std::to_string(error));
-    }
-    BROLIX_THROW(IPCException, IPCException::IC_CANNOT_SEND, systemMessage(error));
+    throwSlotFailure(failure, error, IPCException::IC_CANNOT_SEND, systemMessage(error));
 }
 
 // Holders keep the writers' guard for one write, so only a stuck holder makes the

@@ -112,19 +112,8 @@ TEST(NamedMutexTest, OnlyTheHoldingThreadGivesTheLockUp) {
 const char kRefusedName[] = "NamedMutexTest_refused";
 
 TEST(NamedMutexTest, LockFolderThatCannotBeUsedRefusesAtOnce) {
-    using namespace Brolix::test;
-    int ran = 0;
-    for (LockFault fault :
-         {LockFault::PLAIN_FILE, LockFault::READ_ONLY, LockFault::FULL, LockFault::NOT_ALLOWED}) {
-        std::string output;
-        const int status =
-            runWithBrokenLockFolder(fault, "NamedMutexInBrokenLockFolder.*", output, kRefusedName);
-        if (status == LOCK_FAULT_UNAVAILABLE) continue;
-        ++ran;
-        EXPECT_EQ(status, 0) << lockFaultName(fault) << ":\n" << output;
-        EXPECT_NE(output.find("[  PASSED  ] 1 test."), std::string::npos) << lockFaultName(fault) << ":\n"
-                                                                          << output;
-    }
+    const int ran = Brolix::test::runUnderEveryLockFault("NamedMutexInBrokenLockFolder.*",
+                                                         "[  PASSED  ] 1 test.", kRefusedName);
     if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
 }
 

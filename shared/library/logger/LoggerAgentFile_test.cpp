@@ -292,10 +292,10 @@ TEST_F(LoggerAgentFileTest, ThreadsSharingOneAgentLoseNoLine) {
         }
 }
 
-TEST_F(LoggerAgentFileTest, ProcessesAppendingToOneFileLoseAndTearNoLine) {
-    const int writers = 4;
-    const int lines = 20000;
-    const std::string log = path("shared.log");
+/// Forks `writers` processes that each append their `lines` stress lines to
+/// `log` through an agent of their own, and waits for them: each must write
+/// every line.
+void appendFromProcesses(const std::string& log, int writers, int lines) {
     std::vector<pid_t> children;
     for (int writer = 0; writer < writers; ++writer) {
         const pid_t child = ::fork();
@@ -315,10 +315,10 @@ TEST_F(LoggerAgentFileTest, ProcessesAppendingToOneFileLoseAndTearNoLine) {
         ::waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
+}
 
-    std::map<std::string, int> seen;
-    int total = 0;
-    ASSERT_TRUE(countLines(readAll(log), seen, total)) << "unterminated tail";
+/// Every stress line of the writers is among the `total` lines `seen`, once.
+void expectEveryLineOnce(const std::map<std::string, int>& seen, int total, int writers, int lines) {
     EXPECT_EQ(total, writers * lines);
     for (int writer = 0; writer < writers; ++writer)
         for (int i = 0; i < lines; ++i) {
@@ -327,23 +327,23 @@ TEST_F(LoggerAgentFileTest, ProcessesAppendingToOneFileLoseAndTearNoLine) {
         }
 }
 
+TEST_F(LoggerAgentFileTest, ProcessesAppendingToOneFileLoseAndTearNoLine) {
+    const int writers = 4;
+    const int lines = 20000;
+    const std::string log = path("shared.log");
+    appendFromProcesses(log, writers, lines);
+    std::map<std::string, int> seen;
+    int total = 0;
+    ASSERT_TRUE(countLines(readAll(log), seen, total)) << "unterminated tail";
+    expectEveryLineOnce(seen, total, writers, lines);
+}
+
 // When the machine-wide guard is refused (its lock folder cannot be used),
 // waiting would not help: no line may be lost or wait, processes still take
 // turns (through a lock on the log file), and the file says so once.
 TEST_F(LoggerAgentFileTest, LockFolderThatCannotBeUsedCostsNoLine) {
-    using namespace Brolix::test;
-    int ran = 0;
-    for (LockFault fault :
-         {LockFault::PLAIN_FILE, LockFault::READ_ONLY, LockFault::FULL, LockFault::NOT_ALLOWED}) {
-        std::string output;
-        const int status =
-            runWithBrokenLockFolder(fault, "LoggerAgentFileInBrokenLockFolder.*", output, "faulty.log");
-        if (status == LOCK_FAULT_UNAVAILABLE) continue;
-        ++ran;
-        EXPECT_EQ(status, 0) << lockFaultName(fault) << ":\n" << output;
-        EXPECT_NE(output.find("[  PASSED  ] 2 tests."), std::string::npos) << lockFaultName(fault) << ":\n"
-                                                                           << output;
-    }
+    const int ran = Brolix::test::runUnderEveryLockFault("LoggerAgentFileInBrokenLockFolder.*",
+                                                         "[  PASSED  ] 2 tests.", "faulty.log");
     if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
 }
 
@@ -387,25 +387,7 @@ void processesStillTakeTurns(const std::string& dir) {
     const int writers = 4;
     const int lines = 5000;
     const std::string log = dir + "/faulty.log";
-    std::vector<pid_t> children;
-    for (int writer = 0; writer < writers; ++writer) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            LoggerAgentFile agent;
-            int failed = 0;
-            if (!agent.setFile(log)) ::_exit(3);
-            for (int i = 0; i < lines; ++i)
-                if (!agent.write(stressLine(writer, i))) ++failed;
-            ::_exit(failed == 0 ? 0 : 1);
-        }
-        ASSERT_GT(child, 0);
-        children.push_back(child);
-    }
-    for (pid_t child : children) {
-        int status = -1;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
+    appendFromProcesses(log, writers, lines);
     const std::string text = readAll(log);
     ASSERT_EQ(text.compare(text.size() - 2, 2, "\r\n"), 0) << "unterminated tail";
     std::vector<std::string> notes, written;
@@ -413,12 +395,7 @@ void processesStillTakeTurns(const std::string& dir) {
     EXPECT_EQ(notes.size(), size_t(writers)) << "one note from each process";
     std::map<std::string, int> seen;
     for (const std::string& line : written) ++seen[line];
-    EXPECT_EQ(written.size(), size_t(writers * lines));
-    for (int writer = 0; writer < writers; ++writer)
-        for (int i = 0; i < lines; ++i) {
-            const auto found = seen.find(stressLine(writer, i));
-            ASSERT_TRUE(found != seen.end() && found->second == 1) << "writer " << writer << " line " << i;
-        }
+    expectEveryLineOnce(seen, static_cast<int>(written.size()), writers, lines);
 }
 
 const bool kBrokenLockFolderTests = [] {

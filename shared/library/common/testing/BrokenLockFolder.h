@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -136,6 +138,24 @@ inline int runWithBrokenLockFolder(LockFault fault, const std::string& filter, s
     int status = 0;
     if (::waitpid(child, &status, 0) != child) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+/// Runs the tests `filter` under each fault in turn, expecting them all to pass
+/// (the child's output must hold `passed`, gtest's summary line). Returns how
+/// many faults could be set up; the test should skip when none could.
+inline int runUnderEveryLockFault(const std::string& filter, const std::string& passed,
+                                  const std::string& lockName) {
+    int ran = 0;
+    for (LockFault fault :
+         {LockFault::PLAIN_FILE, LockFault::READ_ONLY, LockFault::FULL, LockFault::NOT_ALLOWED}) {
+        std::string output;
+        const int status = runWithBrokenLockFolder(fault, filter, output, lockName);
+        if (status == LOCK_FAULT_UNAVAILABLE) continue;
+        ++ran;
+        EXPECT_EQ(status, 0) << lockFaultName(fault) << ":\n" << output;
+        EXPECT_NE(output.find(passed), std::string::npos) << lockFaultName(fault) << ":\n" << output;
+    }
+    return ran;
 }
 
 }  // namespace test
