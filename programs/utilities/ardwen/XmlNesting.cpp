@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -201,10 +202,11 @@ size_t Scanner::readText(size_t i, unsigned char end) {
 // Position after `terminator`, searched from i; the library steps over the
 // terminator's length even when the document ends first.
 size_t Scanner::passTo(size_t i, const char* terminator) {
-    const void* found = nullptr;
-    if (i < m_size) found = memmem(m_data + i, m_size - i, terminator, std::strlen(terminator));
-    if (found == nullptr) return unsafe();
-    return static_cast<size_t>(static_cast<const unsigned char*>(found) - m_data) + std::strlen(terminator);
+    if (i >= m_size) return unsafe();
+    const std::string_view document(reinterpret_cast<const char*>(m_data), m_size);
+    const size_t found = document.find(terminator, i);
+    if (found == std::string_view::npos) return unsafe();
+    return found + std::strlen(terminator);
 }
 
 size_t Scanner::attribute(size_t i, size_t* valueBegin, size_t* valueEnd) {
