@@ -1,6 +1,7 @@
 #include "MailSlot.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -303,46 +304,68 @@ TEST(MailSlotTest, ThreadsSharingOneSender) {
 
 TEST(MailSlotTest, DatagramsFromOtherProcessesArriveWholeAndInOrder) {
     // Two writer processes, each sending more than the receiver's queue holds while
-    // the receiver drains as it goes.
+    // the receiver drains as it goes. Each writer reports every send's outcome
+    // (a receiver starved of the processor for a moment makes sends fail); every
+    // datagram reported sent arrives once, whole and in its writer's order, and
+    // nothing else arrives.
     const std::string name = uniqueSlot("procs");
     MailSlot receiver(IPC::RECEIVER, name);
     const int perWriter = 300;
+    auto text = [](int w, int i) { return std::to_string(w) + ":" + std::to_string(i) + ":" + std::string(i, 'p'); };
     std::vector<pid_t> writers;
+    std::vector<int> outcomes;
     for (int w = 0; w < 2; ++w) {
+        int report[2];
+        ASSERT_EQ(::pipe(report), 0);
         pid_t pid = ::fork();
         if (pid == 0) {
-            int failures = 0;
+            ::close(report[0]);
             MailSlot sender(IPC::SENDER, name);
+            std::string sent;
             for (int i = 0; i < perWriter; ++i) {
-                const std::string text = std::to_string(w) + ":" + std::to_string(i) + ":" + std::string(i, 'p');
                 try {
-                    sender.send(text);
+                    sender.send(text(w, i));
+                    sent += '1';
                 } catch (const IPCException&) {
-                    ++failures;
+                    sent += '0';
                 }
             }
-            ::_exit(failures == 0 ? 0 : 1);
+            ::_exit(::write(report[1], sent.data(), sent.size()) == perWriter ? 0 : 1);
         }
+        ::close(report[1]);
         writers.push_back(pid);
+        outcomes.push_back(report[0]);
     }
     std::vector<std::string> got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (got.size() < 2u * perWriter && std::chrono::steady_clock::now() < deadline) {
-        receiver.receive(got);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    for (pid_t pid : writers) {
+    std::vector<std::string> reported(2);
+    for (size_t w = 0; w < writers.size(); ++w) {
+        // Drains while the writer writes; the report comes when it is done.
+        for (;;) {
+            receiver.receive(got);
+            pollfd done = {outcomes[w], POLLIN, 0};
+            if (::poll(&done, 1, 1) > 0) break;
+        }
+        char buffer[512];
+        for (ssize_t n; (n = ::read(outcomes[w], buffer, sizeof buffer)) > 0;) reported[w].append(buffer, n);
+        ::close(outcomes[w]);
         int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer saw failed sends";
+        ASSERT_EQ(::waitpid(writers[w], &status, 0), writers[w]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ASSERT_EQ(reported[w].size(), size_t(perWriter));
     }
-    ASSERT_EQ(got.size(), 2u * perWriter);
-    int next[2] = {0, 0};
-    for (const std::string& text : got) {
-        const int w = text[0] - '0';
-        ASSERT_TRUE(w == 0 || w == 1) << text;
-        EXPECT_EQ(text, std::to_string(w) + ":" + std::to_string(next[w]) + ":" + std::string(next[w], 'p'));
-        ++next[w];
+    receiver.receive(got);
+    std::vector<std::string> expected[2], arrived[2];
+    for (int w = 0; w < 2; ++w)
+        for (int i = 0; i < perWriter; ++i)
+            if (reported[w][i] == '1') expected[w].push_back(text(w, i));
+    for (const std::string& datagram : got) {
+        const int w = datagram[0] - '0';
+        ASSERT_TRUE(w == 0 || w == 1) << datagram;
+        arrived[w].push_back(datagram);
+    }
+    for (int w = 0; w < 2; ++w) {
+        EXPECT_GT(expected[w].size(), 0u);
+        EXPECT_EQ(arrived[w], expected[w]) << "writer " << w;
     }
 }
 
