@@ -14,8 +14,8 @@ IPCClient::~IPCClient() = default;
 
 namespace {
 
-/// Appends one field and its ESCAPE, with an ESCAPE inside the text written as
-/// SUBSTITUTE and a zero byte as a space.
+/// Appends one field and its ESCAPE, with an ESCAPE or a zero byte inside the
+/// text written as a space.
 void appendField(std::string& out, const std::string& text) {
     const size_t start = out.size();
     out += text;
@@ -23,8 +23,7 @@ void appendField(std::string& out, const std::string& text) {
     if (std::memchr(text.data(), IPCClient::ESCAPE, text.size()) != nullptr ||
         std::memchr(text.data(), '\0', text.size()) != nullptr) {
         for (size_t i = start; i < out.size(); ++i) {
-            if (out[i] == IPCClient::ESCAPE) out[i] = IPCClient::SUBSTITUTE;
-            if (out[i] == '\0') out[i] = ' ';
+            if (out[i] == IPCClient::ESCAPE || out[i] == '\0') out[i] = ' ';
         }
     }
     out += IPCClient::ESCAPE;

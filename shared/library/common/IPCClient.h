@@ -23,8 +23,6 @@ class IPCClient {
 public:
     /// The separator that ends every field of a request.
     static const char ESCAPE = 27;
-    /// What an ESCAPE inside a text is sent as.
-    static const char SUBSTITUTE = 26;
 
     explicit IPCClient(const std::string& endpoint);
     virtual ~IPCClient();
@@ -37,10 +35,9 @@ public:
     /// Sends "Brolix", then the request name, the second and the third text, and
     /// the fourth text only when it is not empty, each field ended by ESCAPE.
     /// Inside a text, an ESCAPE would end its field early for the service and a
-    /// zero byte would cut the datagram short: an ESCAPE is sent as SUBSTITUTE
-    /// (0x1A, which the log line of a message's parameters shows just as it shows
-    /// an ESCAPE: as a parameter separator) and a zero byte as a space. Other
-    /// texts go out byte for byte.
+    /// zero byte would cut the datagram short: both are sent as a space, so that
+    /// every field, and every parameter inside a message's text, stays where it
+    /// belongs. Other texts go out byte for byte.
     bool sendRequest(const std::string& request, const std::string& second, const std::string& third,
                      const std::string& fourth);
 

@@ -23,7 +23,7 @@ using namespace Brolix;
 namespace {
 
 const std::string ESC(1, '\x1b');
-const std::string SUB(1, '\x1a');
+const std::string SUB(1, '\x1a');  // the parameter separator
 
 std::string uniqueSlot(const char* what) { return "BrolixTest_" + std::to_string(::getpid()) + "_" + what; }
 
@@ -39,13 +39,13 @@ TEST(IPCClientTest, FramesRequests) {
         {"LOGMSG", "", "abc", "d", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "abc" + ESC + "d" + ESC},
         {"REQ", "two", "", "", "Brolix" + ESC + "REQ" + ESC + "two" + ESC + ESC},
         {"", "", "", "", "Brolix" + ESC + ESC + ESC + ESC},
-        // An escape inside a text would split its field for the service: it travels
-        // as 0x1A. A zero byte would cut the datagram: it travels as a space.
-        {"LOGMSG", "", "a" + ESC + "b", "", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "a" + SUB + "b" + ESC},
-        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC,
-         "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + SUB + ESC},
-        {"RE" + ESC + "Q", ESC + ESC, "", "",
-         "Brolix" + ESC + "RE" + SUB + "Q" + ESC + SUB + SUB + ESC + ESC},
+        // An escape inside a text would split its field for the service, and a zero
+        // byte would cut the datagram: both travel as a space. A parameter
+        // separator stays: the parameters of a message keep their boundaries.
+        {"LOGMSG", "", "sa" + ESC + "b" + SUB + "n3" + SUB, "",
+         "Brolix" + ESC + "LOGMSG" + ESC + ESC + "sa b" + SUB + "n3" + SUB + ESC},
+        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC, "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + " " + ESC},
+        {"RE" + ESC + "Q", ESC + ESC, "", "", "Brolix" + ESC + "RE Q" + ESC + "  " + ESC + ESC},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IPCClient::frameRequest(c.request, c.second, c.third, c.fourth), c.framed) << c.request;
@@ -79,7 +79,7 @@ TEST(IPCClientTest, DatagramBytesOnTheWire) {
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), std::string(1, '\0'));
     n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
-              "Brolix" + ESC + "LOGMSG" + ESC + ESC + "p" + SUB + "a b" + ESC + std::string(1, '\0'));
+              "Brolix" + ESC + "LOGMSG" + ESC + ESC + "p a b" + ESC + std::string(1, '\0'));
     ::close(fd);
 }
 
