@@ -44,7 +44,8 @@ TEST(IPCClientTest, FramesRequests) {
         // separator stays: the parameters of a message keep their boundaries.
         {"LOGMSG", "", "sa" + ESC + "b" + SUB + "n3" + SUB, "",
          "Brolix" + ESC + "LOGMSG" + ESC + ESC + "sa b" + SUB + "n3" + SUB + ESC},
-        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC, "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + " " + ESC},
+        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC,
+         "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + " " + ESC},
         {"RE" + ESC + "Q", ESC + ESC, "", "", "Brolix" + ESC + "RE Q" + ESC + "  " + ESC + ESC},
     };
     for (const auto& c : cases) {
