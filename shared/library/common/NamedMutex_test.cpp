@@ -58,6 +58,20 @@ TEST(NamedMutexTest, ObjectsOfOneNameExcludeEachOther) {
     EXPECT_TRUE(after.unlock());
 }
 
+TEST(NamedMutexTest, TryingAgainWhileHoldingKeepsTheLock) {
+    const std::string name = uniqueName("twice");
+    NamedMutex lock(name);
+    NamedMutex other(name);
+    ASSERT_EQ(lock.tryLock(), NamedMutex::ACQUIRED);
+    EXPECT_EQ(lock.tryLock(), NamedMutex::ACQUIRED)
+        << "the holder's second try must not report the lock busy";
+    EXPECT_EQ(other.tryLock(), NamedMutex::BUSY);
+    // No count is kept: one unlock frees it.
+    EXPECT_TRUE(lock.unlock());
+    EXPECT_EQ(other.tryLock(), NamedMutex::ACQUIRED);
+    EXPECT_TRUE(other.unlock());
+}
+
 TEST(NamedMutexTest, OnlyTheHoldingThreadGivesTheLockUp) {
     const std::string name = uniqueName("owner");
     NamedMutex lock(name);

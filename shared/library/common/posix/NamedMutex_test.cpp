@@ -1,5 +1,6 @@
 // The Linux backend's own mechanics of named locks: the lock files in the lock
-// directory, and the robust mutex that passes on when its holding thread ends.
+// directory, the robust mutex that passes on when its holding thread ends, and a
+// lock directory that cannot be used.
 // What every backend must do is tested in NamedMutex_test.cpp beside the
 // portable code.
 #include "platform/NamedMutex.h"
@@ -12,6 +13,9 @@
 #include <fstream>
 #include <string>
 #include <thread>
+
+#include "Monopoly.h"
+#include "testing/BrokenLockFolder.h"
 
 using namespace Brolix::platform;
 
@@ -74,5 +78,40 @@ TEST(PosixNamedMutexTest, LockPassesOnWhenItsHoldingThreadEnds) {
     delete abandoned;
     std::remove(lockFilePath(name).c_str());
 }
+
+// A lock folder the system will not let anyone use: every try is refused at
+// once, as FAILED, never as BUSY (callers wait for BUSY) and never with a crash
+// (on a full file system a mapped page without a block behind it kills the
+// process at its first write).
+const char kRefusedName[] = "PosixNamedMutexTest_refused";
+
+TEST(PosixNamedMutexTest, LockFolderThatCannotBeUsedRefusesAtOnce) {
+    const int ran = Brolix::test::runUnderEveryLockFault("NamedMutexInBrokenLockFolder.*",
+                                                         "[  PASSED  ] 1 test.", kRefusedName);
+    if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
+}
+
+void isRefusedNotBusy() {
+    NamedMutex lock(kRefusedName);
+    EXPECT_EQ(lock.tryLock(), NamedMutex::FAILED);
+    EXPECT_EQ(lock.tryLock(), NamedMutex::FAILED);
+    EXPECT_TRUE(lock.unlock());
+    Brolix::Monopoly guard(kRefusedName);
+    EXPECT_FALSE(guard.enforce());
+    EXPECT_TRUE(guard.refusedBySystem());
+    EXPECT_FALSE(guard.isHeld());
+}
+
+const bool kBrokenLockFolderTests = [] {
+    if (Brolix::test::brokenLockFolder() == nullptr) return false;
+    ::testing::RegisterTest("NamedMutexInBrokenLockFolder", "IsRefusedNotBusy", nullptr, nullptr, __FILE__,
+                            __LINE__, []() -> ::testing::Test* {
+                                struct Body : ::testing::Test {
+                                    void TestBody() override { isRefusedNotBusy(); }
+                                };
+                                return new Body;
+                            });
+    return true;
+}();
 
 }  // namespace
