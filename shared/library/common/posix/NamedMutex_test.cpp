@@ -22,7 +22,7 @@ using namespace Brolix::platform;
 namespace {
 
 std::string uniqueName(const char* what) {
-    return "PosixNamedMutexTest_" + std::to_string(::getpid()) + "_" + what;
+    return "NamedMutexPosixTest_" + std::to_string(::getpid()) + "_" + what;
 }
 
 /// Where the lock of `name` lives (names without slashes map to themselves).
@@ -33,7 +33,7 @@ std::string lockFilePath(const std::string& name) {
     return directory + "/" + name + ".mutex";
 }
 
-TEST(PosixNamedMutexTest, LockFileLeftHalfMadeIsSetUpByTheNextUser) {
+TEST(NamedMutexPosixTest, LockFileLeftHalfMadeIsSetUpByTheNextUser) {
     struct Case {
         const char* what;
         std::string content;
@@ -59,7 +59,7 @@ TEST(PosixNamedMutexTest, LockFileLeftHalfMadeIsSetUpByTheNextUser) {
     }
 }
 
-TEST(PosixNamedMutexTest, LockPassesOnWhenItsHoldingThreadEnds) {
+TEST(NamedMutexPosixTest, LockPassesOnWhenItsHoldingThreadEnds) {
     const std::string name = uniqueName("abandoned");
     NamedMutex* abandoned = new NamedMutex(name);
     std::thread holder([&] { EXPECT_EQ(abandoned->tryLock(), NamedMutex::ACQUIRED); });
@@ -83,9 +83,9 @@ TEST(PosixNamedMutexTest, LockPassesOnWhenItsHoldingThreadEnds) {
 // once, as FAILED, never as BUSY (callers wait for BUSY) and never with a crash
 // (on a full file system a mapped page without a block behind it kills the
 // process at its first write).
-const char kRefusedName[] = "PosixNamedMutexTest_refused";
+const char kRefusedName[] = "NamedMutexPosixTest_refused";
 
-TEST(PosixNamedMutexTest, LockFolderThatCannotBeUsedRefusesAtOnce) {
+TEST(NamedMutexPosixTest, LockFolderThatCannotBeUsedRefusesAtOnce) {
     const int ran = Brolix::test::runUnderEveryLockFault("NamedMutexInBrokenLockFolder.*",
                                                          "[  PASSED  ] 1 test.", kRefusedName);
     if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
