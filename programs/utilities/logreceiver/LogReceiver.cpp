@@ -14,6 +14,7 @@
 #include "LogEntry.h"
 #include "LoggerUnit.h"
 #include "MailSlot.h"
+#include "platform/StopRequest.h"
 #include "platform/Thread.h"
 
 namespace Brolix {
@@ -26,8 +27,6 @@ const char PROGRAM[] = "brolix-logreceiver";
 const uint32_t POLL_MILLISECONDS = 10;
 
 volatile std::sig_atomic_t g_stop = 0;
-
-extern "C" void onStopSignal(int) { g_stop = 1; }
 
 // An option's value, from "--name=value" or the next argument.
 bool optionValue(const std::string& arg, const char* name, int argc, const char* const* argv, int& i,
@@ -137,7 +136,8 @@ DatagramKind describeDatagram(const std::string& datagram, std::string& text) {
         return DatagramKind::UNREADABLE;
     }
     const size_t requestEnd = datagram.find(ESCAPE, head.size());
-    const size_t secondEnd = requestEnd == std::string::npos ? requestEnd : datagram.find(ESCAPE, requestEnd + 1);
+    const size_t secondEnd =
+        requestEnd == std::string::npos ? requestEnd : datagram.find(ESCAPE, requestEnd + 1);
     if (secondEnd == std::string::npos || datagram.back() != ESCAPE || datagram.size() < secondEnd + 2) {
         text = "not a request: " + printable(datagram);
         return DatagramKind::UNREADABLE;
@@ -184,13 +184,13 @@ int runLogReceiver(const LogReceiverOptions& options) {
     }
 
     g_stop = 0;
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
+    platform::watchStopRequests(&g_stop);
 
     using Clock = std::chrono::steady_clock;
     const bool timed = options.timeoutSeconds > 0;
     const Clock::time_point deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
+        Clock::now() +
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
     int64_t shown = 0;
     std::vector<std::string> datagrams;
     for (;;) {
@@ -209,7 +209,8 @@ int runLogReceiver(const LogReceiverOptions& options) {
             switch (describeDatagram(datagram, text)) {
                 case DatagramKind::LOG_LINE:
                     text += '\n';
-                    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+                    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+                        std::fflush(stdout) != 0) {
                         note("cannot write the output");
                         return RECEIVER_FAILED;
                     }

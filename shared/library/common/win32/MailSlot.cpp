@@ -1,8 +1,11 @@
-// The mail slot calls of the Windows build, before its transport exists: no
-// receiving slot can be made and no slot can be opened, each refused with the
-// system's ERROR_CALL_NOT_IMPLEMENTED, so a program that reports to the central
-// logging service runs on and drops its messages quietly (the channel reports the
-// failed open as IC_CANNOT_SEND, which its client turns into a false result).
+// The system's mail slots: CreateMailslotA for the receiver (a security
+// descriptor with a null access list, so that anyone may write; read timeout 0,
+// so that reading never waits), CreateFileA for a sender, GetMailslotInfo and
+// ReadFile to drain, WriteFile to send, FormatMessageA for the system's words.
+//
+// A sender's handle is opened for overlapped writes: a write that the system
+// cannot complete at once is waited for until its deadline and then cancelled
+// (CancelIoEx), so a receiver that stops reading never holds a sender for good.
 #include "platform/MailSlot.h"
 
 #include <windows.h>
@@ -10,35 +13,123 @@
 namespace Brolix {
 namespace platform {
 
-SlotHandle createSlot(const std::string&, SlotFailure& failure, int& error) {
-    failure = SlotFailure::REFUSED;
-    error = ERROR_CALL_NOT_IMPLEMENTED;
-    return INVALID_SLOT;
+namespace {
+
+HANDLE handleOf(SlotHandle slot) { return reinterpret_cast<HANDLE>(slot); }
+SlotHandle slotOf(HANDLE handle) { return reinterpret_cast<SlotHandle>(handle); }
+
+}  // namespace
+
+SlotHandle createSlot(const std::string& path, SlotFailure& failure, int& error) {
+    failure = SlotFailure::NONE;
+    auto* descriptor = static_cast<PSECURITY_DESCRIPTOR>(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (descriptor == nullptr) {
+        failure = SlotFailure::SECURITY_MEMORY;
+        error = static_cast<int>(::GetLastError());
+        return INVALID_SLOT;
+    }
+    if (!::InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(descriptor, TRUE, nullptr, FALSE)) {
+        failure = SlotFailure::SECURITY_SETUP;
+        error = static_cast<int>(::GetLastError());
+        ::LocalFree(descriptor);
+        return INVALID_SLOT;
+    }
+    SECURITY_ATTRIBUTES attributes;
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor = descriptor;
+    attributes.bInheritHandle = FALSE;
+    const HANDLE slot = ::CreateMailslotA(path.c_str(), 0, 0, &attributes);
+    error = static_cast<int>(::GetLastError());
+    ::LocalFree(descriptor);
+    if (slot == INVALID_HANDLE_VALUE) {
+        failure = SlotFailure::REFUSED;
+        return INVALID_SLOT;
+    }
+    return slotOf(slot);
 }
 
-SlotHandle openSlot(const std::string&, SlotFailure& failure, int& error) {
-    failure = SlotFailure::REFUSED;
-    error = ERROR_CALL_NOT_IMPLEMENTED;
-    return INVALID_SLOT;
+SlotHandle openSlot(const std::string& path, SlotFailure& failure, int& error) {
+    failure = SlotFailure::NONE;
+    const HANDLE slot =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (slot == INVALID_HANDLE_VALUE) {
+        failure = SlotFailure::REFUSED;
+        error = static_cast<int>(::GetLastError());
+        return INVALID_SLOT;
+    }
+    return slotOf(slot);
 }
 
-SlotWrite writeSlot(SlotHandle, const char*, size_t, uint32_t, int& error) {
-    error = ERROR_INVALID_HANDLE;
-    return SlotWrite::FAILED;
+SlotWrite writeSlot(SlotHandle slot, const char* data, size_t size, uint32_t waitMilliseconds, int& error) {
+    if (size > MAXDWORD) {
+        error = ERROR_INVALID_PARAMETER;
+        return SlotWrite::FAILED;
+    }
+    const HANDLE handle = handleOf(slot);
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        error = static_cast<int>(::GetLastError());
+        return SlotWrite::FAILED;
+    }
+    SlotWrite result = SlotWrite::WRITTEN;
+    DWORD written = 0;
+    if (!::WriteFile(handle, data, static_cast<DWORD>(size), &written, &overlapped)) {
+        error = static_cast<int>(::GetLastError());
+        if (error != ERROR_IO_PENDING) {
+            result = SlotWrite::FAILED;
+        } else if (::WaitForSingleObject(overlapped.hEvent, waitMilliseconds) == WAIT_OBJECT_0) {
+            if (!::GetOverlappedResult(handle, &overlapped, &written, FALSE)) {
+                error = static_cast<int>(::GetLastError());
+                result = SlotWrite::FAILED;
+            }
+        } else {
+            // Out of time: cancel the write and wait for the cancellation to end
+            // it, since the system owns `overlapped` until then. A write that
+            // completed meanwhile stands.
+            ::CancelIoEx(handle, &overlapped);
+            if (!::GetOverlappedResult(handle, &overlapped, &written, TRUE)) {
+                error = static_cast<int>(::GetLastError());
+                result = error == ERROR_OPERATION_ABORTED ? SlotWrite::TIMED_OUT : SlotWrite::FAILED;
+                if (result == SlotWrite::TIMED_OUT) error = WAIT_TIMEOUT;
+            }
+        }
+    }
+    ::CloseHandle(overlapped.hEvent);
+    if (result == SlotWrite::WRITTEN && written != size) {
+        error = ERROR_WRITE_FAULT;
+        result = SlotWrite::FAILED;
+    }
+    return result;
 }
 
-bool nextMessageSize(SlotHandle, bool& waiting, size_t& size, int&) {
-    waiting = false;
-    size = 0;
+bool nextMessageSize(SlotHandle slot, bool& waiting, size_t& size, int& error) {
+    DWORD next = 0;
+    if (!::GetMailslotInfo(handleOf(slot), nullptr, &next, nullptr, nullptr)) {
+        error = static_cast<int>(::GetLastError());
+        return false;
+    }
+    waiting = next != MAILSLOT_NO_MESSAGE;
+    size = waiting ? next : 0;
     return true;
 }
 
-bool readSlot(SlotHandle, char*, size_t, size_t&, int& error) {
-    error = ERROR_INVALID_HANDLE;
-    return false;
+bool readSlot(SlotHandle slot, char* buffer, size_t capacity, size_t& length, int& error) {
+    DWORD got = 0;
+    const DWORD room = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
+    if (!::ReadFile(handleOf(slot), buffer, room, &got, nullptr)) {
+        error = static_cast<int>(::GetLastError());
+        return false;
+    }
+    length = got;
+    return true;
 }
 
-void closeSlot(SlotHandle) {}
+void closeSlot(SlotHandle slot) {
+    if (slot != INVALID_SLOT) ::CloseHandle(handleOf(slot));
+}
 
 std::string systemErrorText(int error) {
     char* text = nullptr;

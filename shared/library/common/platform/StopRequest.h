@@ -1,0 +1,18 @@
+/// A person's request that a console program stop: Ctrl+C, and where the system
+/// has them, a request to terminate (SIGTERM) or the closing of the program's
+/// console window. A program that watches for them is not ended by them: the
+/// request sets a flag, and the program ends by itself soon after.
+#pragma once
+
+#include <csignal>
+
+namespace Brolix {
+namespace platform {
+
+/// From now on a stop request sets `*flag` to 1 instead of ending the process.
+/// When the console is closed (or the user logs off) the system allows the
+/// program only a few seconds before it ends it anyway.
+void watchStopRequests(volatile std::sig_atomic_t* flag);
+
+}  // namespace platform
+}  // namespace Brolix
