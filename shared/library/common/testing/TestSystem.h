@@ -211,6 +211,31 @@ private:
 /// calls).
 size_t longestPath();
 
+// ---- mail slots ----
+
+/// This process's id, for names that no other test program uses at the same
+/// moment.
+int processId();
+
+/// The system's words for one of its error codes, as a program shows them
+/// (without a line end).
+std::string systemErrorWords(int error);
+
+/// What the system answers around mail slots. On Windows the values are those
+/// measured under Wine 8, where it differs from Windows as noted.
+struct SlotFacts {
+    int nameTaken;   ///< the error of a second receiver of a name
+    int noReceiver;  ///< the error of opening a slot that has no receiver
+    int full;        ///< the error of a write that found the queue full for its whole wait
+    /// The error of a write after the receiver closed its slot; 0 where the
+    /// write succeeds and the message is lost (Wine).
+    int receiverGone;
+    /// The error of opening the broadcast form; 0 where it opens (Wine: 3, the
+    /// path is not found).
+    int broadcastRefused;
+};
+const SlotFacts& slotFacts();
+
 // ---- what the system does with open files ----
 
 /// True where a file that some process holds open cannot be replaced or

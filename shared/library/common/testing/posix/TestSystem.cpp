@@ -313,5 +313,16 @@ size_t longestPath() { return PATH_MAX; }
 
 bool openFilesBlockReplacement() { return false; }
 
+int processId() { return static_cast<int>(::getpid()); }
+
+std::string systemErrorWords(int error) { return std::strerror(error); }
+
+// Slots are unix datagram sockets: a second bind fails, a connect without a
+// receiver is refused, a full queue is "try again".
+const SlotFacts& slotFacts() {
+    static const SlotFacts facts = {EADDRINUSE, ECONNREFUSED, EAGAIN, ECONNREFUSED, 0};
+    return facts;
+}
+
 }  // namespace test
 }  // namespace Brolix

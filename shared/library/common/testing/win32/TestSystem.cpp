@@ -420,5 +420,22 @@ size_t longestPath() { return MAX_PATH; }
 
 bool openFilesBlockReplacement() { return true; }
 
+int processId() { return static_cast<int>(::GetCurrentProcessId()); }
+
+std::string systemErrorWords(int error) {
+    const std::string text = systemText(static_cast<DWORD>(error));
+    return text.substr(0, text.rfind(" (error "));
+}
+
+// A write that ran out of time is cancelled and reported as WAIT_TIMEOUT. Wine
+// keeps a closed slot's messages to itself and cannot open broadcast paths.
+const SlotFacts& slotFacts() {
+    static const bool underWine =
+        ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    static const SlotFacts facts = {ERROR_ALREADY_EXISTS, ERROR_FILE_NOT_FOUND, WAIT_TIMEOUT, 0,
+                                    underWine ? ERROR_PATH_NOT_FOUND : 0};
+    return facts;
+}
+
 }  // namespace test
 }  // namespace Brolix
