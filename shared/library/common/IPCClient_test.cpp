@@ -1,22 +1,19 @@
 #include "IPCClient.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
-#include <cstddef>
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "MailSlot.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 
@@ -25,7 +22,9 @@ namespace {
 const std::string ESC(1, '\x1b');
 const std::string SUB(1, '\x1a');  // the parameter separator
 
-std::string uniqueSlot(const char* what) { return "BrolixTest_" + std::to_string(::getpid()) + "_" + what; }
+std::string uniqueSlot(const char* what) {
+    return "BrolixTest_" + std::to_string(test::processId()) + "_" + what;
+}
 
 TEST(IPCClientTest, FramesRequests) {
     const struct {
@@ -51,37 +50,6 @@ TEST(IPCClientTest, FramesRequests) {
     for (const auto& c : cases) {
         EXPECT_EQ(IPCClient::frameRequest(c.request, c.second, c.third, c.fourth), c.framed) << c.request;
     }
-}
-
-TEST(IPCClientTest, DatagramBytesOnTheWire) {
-    // What any receiver sees, read with a bare socket at the slot's address: the
-    // framed text and one zero byte, one datagram per send.
-    const std::string name = uniqueSlot("wire");
-    std::string address = "brolix/mailslot/" + name;
-    for (char& c : address) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    sockaddr_un sa{};
-    sa.sun_family = AF_UNIX;
-    std::memcpy(sa.sun_path + 1, address.data(), address.size());
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa),
-                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + address.size())),
-              0);
-
-    IPCClient client(name);
-    EXPECT_TRUE(client.sendRequest("LOGMSG", "", "abc", ""));
-    EXPECT_TRUE(client.sendText(""));
-    EXPECT_TRUE(client.sendRequest("LOGMSG", "", "p" + ESC + std::string("a\0b", 3), ""));
-    char buffer[256];
-    ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
-              std::string("Brolix\x1bLOGMSG\x1b\x1b" "abc\x1b") + std::string(1, '\0'));
-    n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), std::string(1, '\0'));
-    n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
-              "Brolix" + ESC + "LOGMSG" + ESC + ESC + "p a b" + ESC + std::string(1, '\0'));
-    ::close(fd);
 }
 
 TEST(IPCClientTest, AbsentServiceGivesFalseUntilItAppears) {
@@ -132,38 +100,41 @@ TEST(IPCClientTest, ThreadsSendingThroughOneClient) {
     receiver.receive(got);
     std::multiset<std::string> expected, arrived(got.begin(), got.end());
     for (const std::vector<std::string>& texts : sent)
-        for (const std::string& text : texts) expected.insert(IPCClient::frameRequest("LOGMSG", "", text, ""));
+        for (const std::string& text : texts)
+            expected.insert(IPCClient::frameRequest("LOGMSG", "", text, ""));
     EXPECT_GT(expected.size(), 0u);
     EXPECT_TRUE(arrived == expected) << got.size() << " arrived, " << expected.size() << " sent";
 }
 
 TEST(IPCClientTest, RequestsFromAnotherProcess) {
     // The sender is a separate process that starts before the service exists and
-    // keeps sending once it is there.
-    const std::string name = uniqueSlot("process");
-    int ready[2], go[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(go), 0);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        IPCClient client(name);
+    // keeps sending once it is there (a line on its input tells it).
+    if (test::testRole() == "sender") {
+        IPCClient client(std::getenv("BROLIX_TEST_SLOT"));
         const bool early = client.sendRequest("LOGMSG", "", "too early", "");
-        char c = early ? 'x' : 'o';
-        if (::write(ready[1], &c, 1) != 1 || ::read(go[0], &c, 1) != 1) ::_exit(2);
+        std::printf("<early %s>", early ? "sent" : "refused");
+        std::fflush(stdout);
+        char line[8];
+        if (std::fgets(line, sizeof line, stdin) == nullptr) std::_Exit(2);
         bool ok = true;
-        for (int i = 0; i < 3; ++i) ok = client.sendRequest("LOGMSG", "", "entry " + std::to_string(i), "") && ok;
+        for (int i = 0; i < 3; ++i)
+            ok = client.sendRequest("LOGMSG", "", "entry " + std::to_string(i), "") && ok;
         ok = client.sendRequest("PING", "a", "b", "c") && ok;
-        ::_exit(ok ? 0 : 1);
+        std::_Exit(ok ? 0 : 1);
     }
-    char c = 0;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    EXPECT_EQ(c, 'o') << "a send without a service must report false";
+    const std::string name = uniqueSlot("process");
+    test::ChildOptions options;
+    options.withInput = true;
+    options.setVariables.emplace_back("BROLIX_TEST_SLOT", name);
+    const std::unique_ptr<test::ChildProcess> sender = test::startThisTest("sender", options);
+    ASSERT_TRUE(sender->waitForOutput("<early ")) << sender->problem() << sender->errors();
+    ASSERT_TRUE(sender->waitForOutput(">"));
+    EXPECT_NE(sender->output().find("<early refused>"), std::string::npos)
+        << "a send without a service must report false";
     MailSlot receiver(IPC::RECEIVER, name);
-    ASSERT_EQ(::write(go[1], &c, 1), 1);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+    ASSERT_TRUE(sender->write("go\n"));
+    const test::ProcessEnd end = sender->wait(std::chrono::milliseconds(30000));
+    EXPECT_EQ(end.exitCode, 0) << sender->output() << sender->errors();
 
     std::vector<std::string> got;
     receiver.receive(got);
