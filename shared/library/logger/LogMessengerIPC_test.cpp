@@ -1,9 +1,5 @@
 #include "LogMessengerIPC.h"
 
-#include <sched.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,14 +21,17 @@
 #include "LoggerUnit.h"
 #include "MailSlot.h"
 #include "ParamStream.h"
+#include "TestDirectory.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 
 // The forwarding tests own the slot "Brolix_Core", which is machine-wide. They run
-// in a child process that gets a network namespace of its own where the system
-// allows it, so that they neither meet a receiver of another program nor take
-// that program's messages; the child runs this binary again with the tests of
-// LogMessengerIPCChild, which are registered only there.
+// in a child process whose slot names are its own (test::ownSlotNames), so that
+// they neither meet a receiver of another program nor take that program's
+// messages; the child runs this binary again with the tests of
+// LogMessengerIPCChild, which are registered only there. Where no slot names of
+// its own can be had, they are skipped.
 namespace {
 
 const char kChildVariable[] = "BROLIX_LOG_IPC_CHILD";
@@ -70,19 +69,19 @@ LogEntry debugEntry(const std::string& text) {
 
 std::string framed(const std::string& wire) { return IPCClient::frameRequest("LOGMSG", "", wire, ""); }
 
+/// The note with which a child without slot names of its own ends.
+const char NO_OWN_SLOTS[] = "<no slot names of its own: ";
+
 /// A scratch directory with a resource store of its own.
 class LogMessengerIPCChild : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/messengeripcXXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        ::setenv("BROLIX_REGISTRY", (m_dir + "/registry.reg").c_str(), 1);
-        m_log = m_dir + "/debug.log";
+        ASSERT_TRUE(m_store.usable());
+        m_log = m_dir.file("debug.log");
     }
-    void TearDown() override { std::system(("rm -rf '" + m_dir + "'").c_str()); }
 
-    std::string m_dir;
+    test::TestDirectory m_dir;
+    test::ResourceStore m_store;
     std::string m_log;
 };
 
@@ -150,20 +149,15 @@ std::vector<std::string> linesOf(const std::string& path) {
 }
 
 void receiverThatDoesNotReadCostsOneWait(const std::string& log) {
-    // A service that owns its slot but has stopped reading: the kernel queues a
+    // A service that owns its slot but has stopped reading: the system queues a
     // few messages, then the first send waits a moment and gives up, and every
     // later one gives up at once. No line of the log is lost meanwhile.
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t service = ::fork();
-    if (service == 0) {
-        MailSlot core(0, "Brolix_Core");
-        if (::write(ready[1], "r", 1) != 1) ::_exit(1);
-        ::pause();
-        ::_exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    test::ChildOptions options;
+    options.setVariables.emplace_back("BROLIX_TEST_IDLE_SERVICE", "1");
+    options.unsetVariables.push_back(kChildVariable);  // it keeps the slot names of this process
+    const std::unique_ptr<test::ChildProcess> service(new test::ChildProcess(
+        test::thisProgram(), {"--gtest_filter=LogMessengerIPCService.IdleService"}, options));
+    ASSERT_TRUE(service->waitForOutput("<owns the slot>")) << service->problem() << service->output();
 
     SmartPointer<LogMessenger> messenger(new LogMessengerIPC);
     ASSERT_TRUE(messenger->setLogFile(log));
@@ -173,10 +167,7 @@ void receiverThatDoesNotReadCostsOneWait(const std::string& log) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < warnings; ++i) EXPECT_TRUE(unit.warning(8, ParamStream().addNumber(i)));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ::kill(service, SIGKILL);
-    ::waitpid(service, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
+    service->kill();
     // Before: every message after the queue was full waited 0.2 s (6 s here).
     EXPECT_LT(seconds, 2.0 * MailSlot::WRITE_WAIT_MS / 1000.0 + 0.5);
     int written = 0;
@@ -239,11 +230,36 @@ void threadsLoggingMessagesAtOnce(const std::string& log) {
     // may be dropped when the service falls behind, which it hardly ever does).
     EXPECT_TRUE(written == shown) << written.size() << " of " << shown.size() << " lines written";
     EXPECT_TRUE(std::includes(sent.begin(), sent.end(), arrived.begin(), arrived.end()));
-    EXPECT_GT(arrived.size(), sent.size() / 2) << arrived.size() << " of " << sent.size() << " messages arrived";
+    EXPECT_GT(arrived.size(), sent.size() / 2)
+        << arrived.size() << " of " << sent.size() << " messages arrived";
 }
+
+// The service that does not read, in a process of its own started by a child
+// test above (it shares that child's slot names): registered only there.
+const bool kIdleServiceRegistered = [] {
+    if (std::getenv("BROLIX_TEST_IDLE_SERVICE") == nullptr) return false;
+    struct IdleService : ::testing::Test {
+        void TestBody() override {
+            MailSlot core(0, "Brolix_Core");
+            std::fputs("<owns the slot>\n", stdout);
+            std::fflush(stdout);
+            for (;;) std::this_thread::sleep_for(std::chrono::seconds(60));
+        }
+    };
+    ::testing::RegisterTest("LogMessengerIPCService", "IdleService", nullptr, nullptr, __FILE__, __LINE__,
+                            []() -> ::testing::Test* { return new IdleService; });
+    return true;
+}();
 
 const bool kChildTestsRegistered = [] {
     if (std::getenv(kChildVariable) == nullptr) return false;
+    // Before any test, and before gtest starts threads.
+    std::string problem;
+    if (!test::ownSlotNames(problem)) {
+        std::printf("%s%s>\n", NO_OWN_SLOTS, problem.c_str());
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
     struct Child : LogMessengerIPCChild {
         explicit Child(void (*body)(const std::string&)) : m_body(body) {}
         void TestBody() override { m_body(m_log); }
@@ -269,30 +285,16 @@ const bool kChildTestsRegistered = [] {
 
 TEST(LogMessengerIPCTest, ForwardingChecksPassInAChildProcess) {
     if (kChildTestsRegistered) GTEST_SKIP() << "this is the child";
-    int output[2];
-    ASSERT_EQ(::pipe(output), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // A network namespace of its own where the system allows one; otherwise
-        // the slot is shared with the machine.
-        if (::unshare(CLONE_NEWNET) != 0) ::unshare(CLONE_NEWUSER | CLONE_NEWNET);
-        ::dup2(output[1], 1);
-        ::dup2(output[1], 2);
-        ::close(output[0]);
-        ::setenv(kChildVariable, "1", 1);
-        ::execl("/proc/self/exe", "brolix_logger_tests", "--gtest_filter=LogMessengerIPCChild.*", nullptr);
-        ::_exit(127);
-    }
-    ::close(output[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(output[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
-    ::close(output[0]);
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+    test::ChildOptions options;
+    options.setVariables.emplace_back(kChildVariable, "1");
+    test::ChildProcess child(test::thisProgram(), {"--gtest_filter=LogMessengerIPCChild.*"}, options);
+    ASSERT_TRUE(child.started()) << child.problem();
+    const test::ProcessEnd end = child.wait(std::chrono::milliseconds(120000));
+    const std::string text = child.output() + child.errors();
+    const size_t refused = text.find(NO_OWN_SLOTS);
+    if (refused != std::string::npos)
+        GTEST_SKIP() << text.substr(refused + 1, text.find('>', refused) - refused - 1);
+    EXPECT_EQ(end.exitCode, 0) << text;
     EXPECT_NE(text.find("[  PASSED  ] 4 tests"), std::string::npos) << text;
 }
 

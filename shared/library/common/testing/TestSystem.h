@@ -221,6 +221,19 @@ int processId();
 /// (without a line end).
 std::string systemErrorWords(int error);
 
+/// The variable that tells tests on Windows that the whole machine is theirs
+/// (scripts/test sets it to 1 for the fresh Wine prefix it runs them in).
+constexpr const char* PRIVATE_MACHINE_VARIABLE = "BROLIX_TEST_PRIVATE_MACHINE";
+
+/// Makes the mail slots that this process and the children it starts from now
+/// on own and write to their own, so that a test may use the slot of a real
+/// service ("Brolix_Core") without meeting a program of the machine. Linux: a
+/// network namespace of the process's own (call it before the process starts
+/// threads). Windows: only where the machine is the tests' own
+/// (PRIVATE_MACHINE_VARIABLE). False, with the reason in `problem`, where that
+/// cannot be had: the test then skips rather than reach a real service.
+bool ownSlotNames(std::string& problem);
+
 /// What the system answers around mail slots. On Windows the values are those
 /// measured under Wine 8, where it differs from Windows as noted.
 struct SlotFacts {

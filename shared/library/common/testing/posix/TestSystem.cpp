@@ -315,6 +315,34 @@ bool openFilesBlockReplacement() { return false; }
 
 int processId() { return static_cast<int>(::getpid()); }
 
+// Slots are abstract unix sockets, which belong to the network namespace. As
+// root a new namespace is enough; otherwise a user namespace comes with it, in
+// which this user keeps its own ids.
+bool ownSlotNames(std::string& problem) {
+    if (::unshare(CLONE_NEWNET) == 0) return true;
+    const int asUser = errno;
+    const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+        problem = std::string("no network namespace of its own (unshare: ") + std::strerror(asUser) + ", " +
+                  std::strerror(errno) + " with a user namespace)";
+        return false;
+    }
+    auto put = [](const char* path, const std::string& text) {
+        const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+        const bool written =
+            fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        if (fd >= 0) ::close(fd);
+        return written;
+    };
+    put("/proc/self/setgroups", "deny");
+    if (!put("/proc/self/uid_map", uid + " " + uid + " 1\n") ||
+        !put("/proc/self/gid_map", gid + " " + gid + " 1\n")) {
+        problem = "no ids in the user namespace of its own";
+        return false;
+    }
+    return true;
+}
+
 std::string systemErrorWords(int error) { return std::strerror(error); }
 
 // Slots are unix datagram sockets: a second bind fails, a connect without a

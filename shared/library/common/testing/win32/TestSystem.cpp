@@ -422,6 +422,17 @@ bool openFilesBlockReplacement() { return true; }
 
 int processId() { return static_cast<int>(::GetCurrentProcessId()); }
 
+// Mail slot names are the machine's: only a machine of the tests' own keeps them
+// apart from real services.
+bool ownSlotNames(std::string& problem) {
+    const char* machine = std::getenv(PRIVATE_MACHINE_VARIABLE);
+    if (machine != nullptr && std::string(machine) == "1") return true;
+    problem =
+        std::string("mail slot names are the whole machine's, and ") + PRIVATE_MACHINE_VARIABLE +
+        " does not say that this machine is the tests' own (scripts/test sets it for its fresh Wine prefix)";
+    return false;
+}
+
 std::string systemErrorWords(int error) {
     const std::string text = systemText(static_cast<DWORD>(error));
     return text.substr(0, text.rfind(" (error "));
