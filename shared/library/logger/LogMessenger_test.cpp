@@ -1,47 +1,24 @@
 #include "LogMessenger.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
 
 #include "LogEntry.h"
 #include "SmartPointer.h"
 #include "SystemInfo.h"
+#include "TestDirectory.h"
 #include "TimeException.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
+using test::exists;
+using test::readAll;
 
 namespace {
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-int openDescriptors(const std::string& path) {
-    char real[4096];
-    if (::realpath(path.c_str(), real) == nullptr) return 0;
-    int count = 0;
-    DIR* fds = ::opendir("/proc/self/fd");
-    while (dirent* entry = ::readdir(fds)) {
-        char target[4096];
-        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-        if (length > 0 && std::string(target, length) == real) ++count;
-    }
-    ::closedir(fds);
-    return count;
-}
 
 LogEntry debugEntry(const std::string& text) {
     LogEntry entry;
@@ -59,24 +36,23 @@ LogEntry debugEntry(const std::string& text) {
 class LogMessengerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/messengerXXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        ASSERT_NE(::getcwd(m_oldDir, sizeof m_oldDir), nullptr);
-        ASSERT_EQ(::chdir(m_dir.c_str()), 0);
-        ::setenv("BROLIX_REGISTRY", (m_dir + "/registry.reg").c_str(), 1);
-        ::unsetenv("BROLIX_ENV");
+        ASSERT_TRUE(m_store.usable());
+        m_oldDir = std::filesystem::current_path();
+        std::filesystem::current_path(m_dir.path());
     }
-    void TearDown() override {
-        ::unsetenv("BROLIX_REGISTRY");
-        ASSERT_EQ(::chdir(m_oldDir), 0);
-        std::system(("rm -rf '" + m_dir + "'").c_str());
+    void TearDown() override { std::filesystem::current_path(m_oldDir); }
+
+    /// A path in the directory; "/" separates folders.
+    std::string path(std::string name) const {
+        for (char& c : name)
+            if (c == '/') c = static_cast<char>(std::filesystem::path::preferred_separator);
+        return m_dir.file(name);
     }
 
-    std::string path(const std::string& name) const { return m_dir + "/" + name; }
-
-    std::string m_dir;
-    char m_oldDir[4096];
+    test::TestDirectory m_dir;
+    test::ResourceStore m_store;
+    test::ScopedVariable m_noKeyPath{"BROLIX_ENV"};
+    std::filesystem::path m_oldDir;
 };
 
 TEST_F(LogMessengerTest, WritesTheFormattedLineToTheLogFile) {
@@ -100,7 +76,9 @@ TEST_F(LogMessengerTest, UnreadableWireTextsWriteNothing) {
     const std::string good = serializeEntry(debugEntry("x"));
     EXPECT_FALSE(messenger.log("Brolik" + good.substr(6)));
     EXPECT_FALSE(messenger.log(""));
-    EXPECT_FALSE(messenger.log("Brolix\x1CTRACE\x1C" "9\x1C"));
+    EXPECT_FALSE(
+        messenger.log("Brolix\x1CTRACE\x1C"
+                      "9\x1C"));
 
     LogEntry negative = debugEntry("y");
     std::string wire = serializeEntry(negative);
@@ -135,9 +113,9 @@ TEST_F(LogMessengerTest, ReleasingTheLastShareClosesTheLogFile) {
     ASSERT_TRUE(messenger->log(serializeEntry(debugEntry("x"))));
     SmartPointer<LogMessenger> other(messenger);
     messenger.release();
-    EXPECT_EQ(openDescriptors(path("debug.log")), 1);
+    EXPECT_EQ(test::openHandles(path("debug.log")), 1);
     other.release();
-    EXPECT_EQ(openDescriptors(path("debug.log")), 0);
+    EXPECT_EQ(test::openHandles(path("debug.log")), 0);
 }
 
 }  // namespace
