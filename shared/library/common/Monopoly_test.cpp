@@ -1,16 +1,18 @@
 #include "Monopoly.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 
@@ -18,15 +20,16 @@ namespace {
 
 // A name no other test run on this machine uses at the same time.
 std::string uniqueName(const char* what) {
-    return "BrolixTest/" + std::to_string(::getpid()) + "\\" + what;
+    return "BrolixTest/" + std::to_string(test::processId()) + "\\" + what;
 }
 
 // Named guards leave their lock files behind on purpose (a lock file must outlive
-// its holders); a test run removes the ones of its own names when it ends.
+// its holders); a test run removes the ones of its own names when it ends. (Where
+// guards are the system's named mutexes there are no such files.)
 class LockFileSweeper : public ::testing::Environment {
 public:
     void TearDown() override {
-        const std::string prefix = "BrolixTest_" + std::to_string(::getpid()) + "_";
+        const std::string prefix = "BrolixTest_" + std::to_string(test::processId()) + "_";
         for (const char* directory : {"/run/lock/brolix", "/tmp/brolix-locks"}) {
             std::error_code error;
             for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
@@ -40,54 +43,51 @@ public:
 };
 ::testing::Environment* const sweeper = ::testing::AddGlobalTestEnvironment(new LockFileSweeper);
 
-// A child process that takes a named guard, reports whether it got it, and then
-// waits for one command byte: 'r' relaxes and reports again, anything else (or
-// the pipe closing) ends the child without relaxing.
+// A child process (this test again, in the role "holder") that takes a named
+// guard, reports whether it got it, and then waits for one command line: "r"
+// relaxes and reports again, anything else (or the end of its input) ends the
+// child without relaxing.
 class GuardHolder {
 public:
     explicit GuardHolder(const std::string& name) {
-        int toChild[2], toParent[2];
-        if (::pipe(toChild) != 0 || ::pipe(toParent) != 0) ADD_FAILURE() << "pipe";
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(toChild[1]);
-            ::close(toParent[0]);
-            Monopoly guard(name);
-            char got = guard.enforce() ? '1' : '0';
-            if (::write(toParent[1], &got, 1) != 1) ::_exit(2);
-            char command = 0;
-            if (::read(toChild[0], &command, 1) == 1 && command == 'r') {
-                got = guard.relax() ? '1' : '0';
-                if (::write(toParent[1], &got, 1) != 1) ::_exit(2);
-                if (::read(toChild[0], &command, 1) < 0) ::_exit(2);
-            }
-            ::_exit(0);
-        }
-        ::close(toChild[0]);
-        ::close(toParent[1]);
-        m_command = toChild[1];
-        m_reply = toParent[0];
+        test::ChildOptions options;
+        options.withInput = true;
+        options.setVariables.emplace_back("BROLIX_TEST_GUARD", name);
+        m_child = test::startThisTest("holder", options);
     }
     ~GuardHolder() {
-        ::close(m_command);
-        ::close(m_reply);
-        if (m_pid > 0) ::waitpid(m_pid, nullptr, 0);
+        m_child->closeInput();
+        m_child->wait(std::chrono::milliseconds(30000));
     }
+    /// The next report: '1' or '0'; 0 when none came.
     char reply() {
-        char c = 0;
-        return ::read(m_reply, &c, 1) == 1 ? c : 0;
+        const std::string tag = "<" + std::to_string(++m_replies) + ":";
+        if (!m_child->waitForOutput(tag)) return 0;
+        const std::string output = m_child->output();
+        const size_t at = output.find(tag) + tag.size();
+        return at < output.size() ? output[at] : 0;
     }
-    void send(char c) { ASSERT_EQ(::write(m_command, &c, 1), 1); }
-    void kill() {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
+    void send(char c) { ASSERT_TRUE(m_child->write(std::string(1, c) + "\n")); }
+    void kill() { m_child->kill(); }
+
+    /// The child's side; returns in the test's own process.
+    static void play() {
+        if (test::testRole() != "holder") return;
+        Monopoly guard(std::getenv("BROLIX_TEST_GUARD"));
+        std::printf("<1:%c>\n", guard.enforce() ? '1' : '0');
+        std::fflush(stdout);
+        char command[8];
+        if (std::fgets(command, sizeof command, stdin) != nullptr && command[0] == 'r') {
+            std::printf("<2:%c>\n", guard.relax() ? '1' : '0');
+            std::fflush(stdout);
+            std::fgets(command, sizeof command, stdin);
+        }
+        std::_Exit(0);
     }
 
 private:
-    pid_t m_pid = -1;
-    int m_command = -1;
-    int m_reply = -1;
+    std::unique_ptr<test::ChildProcess> m_child;
+    int m_replies = 0;
 };
 
 TEST(MonopolyTest, NamedGuardStoresNameWithUnderscores) {
@@ -178,6 +178,7 @@ TEST(MonopolyTest, NamedGuardThatCannotBeReleasedStaysHeld) {
 }
 
 TEST(MonopolyTest, NamedGuardExcludesOtherProcessesUntilRelaxed) {
+    GuardHolder::play();
     const std::string name = uniqueName("process");
     GuardHolder holder(name);
     ASSERT_EQ(holder.reply(), '1');
@@ -193,6 +194,7 @@ TEST(MonopolyTest, NamedGuardExcludesOtherProcessesUntilRelaxed) {
 }
 
 TEST(MonopolyTest, HolderThatDiesReleasesNamedGuard) {
+    GuardHolder::play();
     const std::string name = uniqueName("dies");
     GuardHolder holder(name);
     ASSERT_EQ(holder.reply(), '1');
@@ -200,24 +202,6 @@ TEST(MonopolyTest, HolderThatDiesReleasesNamedGuard) {
     EXPECT_FALSE(mine.enforce());
     holder.kill();
     EXPECT_TRUE(mine.enforce());
-}
-
-TEST(MonopolyTest, GuardTakenBeforeForkIsNotSharedWithChild) {
-    // A guard object used before a fork must not hand the parent's lock to the child.
-    const std::string name = uniqueName("fork");
-    Monopoly guard(name);
-    ASSERT_TRUE(guard.enforce());
-    ASSERT_TRUE(guard.relax());
-    Monopoly holderInParent(name);
-    ASSERT_TRUE(holderInParent.enforce());
-    pid_t pid = ::fork();
-    if (pid == 0) ::_exit(guard.enforce() ? 1 : 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child took a guard the parent holds";
-    EXPECT_TRUE(holderInParent.isHeld());
-    EXPECT_FALSE(guard.enforce());
 }
 
 TEST(MonopolyTest, UnnamedGuardIsRecursivePerThread) {
