@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <climits>
 #include <cstdlib>
+#include <memory>
 
 #include "ParamStream.h"
 #include "TimeException.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 
@@ -102,7 +102,7 @@ TEST(ParseEntryTest, RoundTripsEveryField) {
 
     for (const LogEntry& entry : {messageEntry(), debugEntry(), extreme, emptyDebug}) {
         LogEntry back;
-        back.severity = entry.severity;  // not carried by debug entries
+        back.severity = entry.severity;      // not carried by debug entries
         back.debugLevel = entry.debugLevel;  // not carried by message entries
         ASSERT_TRUE(parseEntry(serializeEntry(entry), back));
         expectSameEntry(back, entry);
@@ -143,10 +143,11 @@ TEST(ParseEntryTest, ReadsNumbersLikeTextToLongAndMissingFieldsAsEmpty) {
     const Case cases[] = {
         {"Brolix" + FS + "DEBUG", 0, 0, 0, 0, "", 0},
         {wire({"Brolix", "DEBUG", "9", "10"}), 9, 10, 0, 0, "", 0},
-        {"Brolix" + FS + "DEBUG" + FS + "9" + FS + "10" + FS + "77" + FS + "2" + FS + "tail", 9, 10, 77, 2, "tail", 0},
+        {"Brolix" + FS + "DEBUG" + FS + "9" + FS + "10" + FS + "77" + FS + "2" + FS + "tail", 9, 10, 77, 2,
+         "tail", 0},
         {wire({"Brolix", "DEBUG", " +9", "\t-10", "12abc", "x", "t", "  42 "}), 9, -10, 12, 0, "t", 42},
-        {wire({"Brolix", "DEBUG", "99999999999", "-99999999999", "0", "5", "", "-1"}), INT32_MAX, INT32_MIN, 0, 5,
-         "", UINT32_MAX},
+        {wire({"Brolix", "DEBUG", "99999999999", "-99999999999", "0", "5", "", "-1"}), INT32_MAX, INT32_MIN,
+         0, 5, "", UINT32_MAX},
     };
     for (const Case& c : cases) {
         LogEntry entry;
@@ -196,25 +197,24 @@ TEST(MessageIdentityTest, PadsModuleAndNumber) {
         int32_t application, module, number;
         const char* expected;
     } cases[] = {
-        {9, 10, 11, "(9.10.11)"},    {9, 10, 5, "(9.10.05)"},   {9, 10, 0, "(9.10.00)"},
-        {9, 10, 100, "(9.10.100)"},  {9, 7, 99999, "(9.07)   "}, {9, 10, 99999, "(9.10)   "},
-        {9, -5, -3, "(9.0-5.-3)"},   {-1, 0, 9, "(-1.00.09)"},
+        {9, 10, 11, "(9.10.11)"},   {9, 10, 5, "(9.10.05)"},    {9, 10, 0, "(9.10.00)"},
+        {9, 10, 100, "(9.10.100)"}, {9, 7, 99999, "(9.07)   "}, {9, 10, 99999, "(9.10)   "},
+        {9, -5, -3, "(9.0-5.-3)"},  {-1, 0, 9, "(-1.00.09)"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(messageIdentity(c.application, c.module, c.number), c.expected) << c.expected;
 }
 
 // The time stamp is local time; the exact lines are checked in a child process
-// that runs in UTC.
+// that runs in UTC (a zone in the form every C runtime reads).
 TEST(FormatLineTest, WritesExactLines) {
-    if (std::getenv("LOGCORE_UTC_CHILD") == nullptr) {
-        char self[4096];
-        const ssize_t size = readlink("/proc/self/exe", self, sizeof(self) - 1);
-        ASSERT_GT(size, 0);
-        self[size] = '\0';
-        const std::string command = std::string("TZ=UTC LOGCORE_UTC_CHILD=1 '") + self +
-                                    "' --gtest_filter=FormatLineTest.WritesExactLines >/dev/null 2>&1";
-        EXPECT_EQ(std::system(command.c_str()), 0) << "run " << command;
+    if (test::testRole() != "in UTC") {
+        test::ChildOptions options;
+        options.setVariables.emplace_back("TZ", "UTC0");
+        const std::unique_ptr<test::ChildProcess> child = test::startThisTest("in UTC", options);
+        const test::ProcessEnd end = child->wait();
+        EXPECT_EQ(end.exitCode, 0) << child->problem() << child->output() << child->errors();
+        EXPECT_NE(child->output().find("[  PASSED  ] 1 test."), std::string::npos) << child->output();
         return;
     }
     const std::string stamp = "2010-05-06T14:30:00 ";
@@ -226,7 +226,9 @@ TEST(FormatLineTest, WritesExactLines) {
     notice.text.clear();
     LogEntry oddParams = messageEntry();
     oddParams.severity = 3;
-    oddParams.text = "sa\x1B" "xb\x1A";
+    oddParams.text =
+        "sa\x1B"
+        "xb\x1A";
     LogEntry longPrefix = debugEntry();
     longPrefix.debugLevel = 100;
     longPrefix.module = 7;
