@@ -1,24 +1,25 @@
 #include "LogReceiver.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "IPCClient.h"
 #include "LogEntry.h"
 #include "ParamStream.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 
 namespace {
 
-std::string uniqueSlot(const char* what) { return "BrolixTest_" + std::to_string(::getpid()) + "_" + what; }
+std::string uniqueSlot(const char* what) {
+    return "BrolixTest_" + std::to_string(test::processId()) + "_" + what;
+}
 
 LogEntry messageEntry(int32_t number, int32_t severity, const std::string& params, int32_t module = 10) {
     LogEntry entry;
@@ -41,7 +42,12 @@ TEST(LogReceiverTest, DescribesDatagrams) {
     const LogEntry plain = messageEntry(11, 0, "");
     // Parameters may hold the request framing's escape character themselves when
     // the sender does not replace it (IPCClient does).
-    const LogEntry escaped = messageEntry(9, 2, ParamStream().addText("a\x1b" "b").addNumber(3).text());
+    const LogEntry escaped = messageEntry(9, 2,
+                                          ParamStream()
+                                              .addText("a\x1b"
+                                                       "b")
+                                              .addNumber(3)
+                                              .text());
     const std::string unreplaced = std::string("Brolix\x1bLOGMSG\x1b\x1b") + serializeEntry(escaped) + "\x1b";
     // The builder's messages are shown in words with their parameters named;
     // numbers it does not send, and other modules, are shown as they come.
@@ -110,7 +116,8 @@ TEST(LogReceiverTest, ParsesArguments) {
     for (const auto& c : cases) {
         LogReceiverOptions options;
         std::string error;
-        const bool ok = parseLogReceiverArguments(static_cast<int>(c.args.size()), c.args.data(), options, error);
+        const bool ok =
+            parseLogReceiverArguments(static_cast<int>(c.args.size()), c.args.data(), options, error);
         const std::string shown = c.args.empty() ? "(none)" : c.args[0];
         EXPECT_EQ(ok, c.ok) << shown;
         if (!c.ok) {
@@ -126,80 +133,47 @@ TEST(LogReceiverTest, ParsesArguments) {
 // The receiver program running as a child process, its output read line by line.
 class Receiver {
 public:
-    explicit Receiver(std::vector<std::string> args) {
-        int out[2], err[2];
-        if (::pipe(out) != 0 || ::pipe(err) != 0) ADD_FAILURE() << "pipe";
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(out[1], 1);
-            ::dup2(err[1], 2);
-            std::vector<char*> argv{const_cast<char*>(LOGRECEIVER_PROGRAM)};
-            for (std::string& a : args) argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            ::execv(LOGRECEIVER_PROGRAM, argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-    }
-    ~Receiver() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        ::close(m_out);
-        ::close(m_err);
+    explicit Receiver(const std::vector<std::string>& args)
+        : m_child(new test::ChildProcess(LOGRECEIVER_PROGRAM, args)) {
+        EXPECT_TRUE(m_child->started()) << m_child->problem();
     }
     // The next line of standard output, or "" when none comes within a few seconds.
-    std::string line() { return readLine(m_out, m_outBuffer); }
-    std::string errorLine() { return readLine(m_err, m_errBuffer); }
+    std::string line() { return nextLine(&test::ChildProcess::output, m_outRead); }
+    std::string errorLine() { return nextLine(&test::ChildProcess::errors, m_errRead); }
     // Waits for the program to end; its exit status, or -1.
     int status() {
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) return -1;
-            ::usleep(5000);
-        }
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const test::ProcessEnd end = m_child->wait(std::chrono::milliseconds(10000));
+        return end.running ? -1 : end.exitCode;
     }
-    void signal(int number) { ::kill(m_pid, number); }
+    bool askToStop(test::ChildProcess::StopRequest request) { return m_child->askToStop(request); }
 
 private:
-    static std::string readLine(int fd, std::string& buffer) {
+    std::string nextLine(std::string (test::ChildProcess::*stream)() const, size_t& read) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {
-            const size_t end = buffer.find('\n');
+            const std::string text = (*m_child.*stream)();
+            const size_t end = text.find('\n', read);
             if (end != std::string::npos) {
-                std::string line = buffer.substr(0, end);
-                buffer.erase(0, end + 1);
+                std::string line = text.substr(read, end - read);
+                read = end + 1;
+                if (!line.empty() && line.back() == '\r') line.pop_back();  // a text stream on Windows
                 return line;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            pollfd p = {fd, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
-            char chunk[4096];
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n <= 0) return "";
-            buffer.append(chunk, n);
+            if (std::chrono::steady_clock::now() > deadline) return "";
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
 
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::string m_outBuffer;
-    std::string m_errBuffer;
+    std::unique_ptr<test::ChildProcess> m_child;
+    size_t m_outRead = 0;
+    size_t m_errRead = 0;
 };
 
 // Sends until the receiver has its slot; false if it never gets it.
 bool sendWhenReady(IPCClient& client, const std::string& datagram) {
     for (int i = 0; i < 1000; ++i) {
         if (client.sendText(datagram)) return true;
-        ::usleep(5000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
 }
@@ -226,16 +200,21 @@ TEST(LogReceiverTest, PrintsLogMessagesFromAnotherProcessUntilCount) {
     EXPECT_EQ(receiver.errorLine(), "brolix-logreceiver: ignored request PING");
 }
 
-TEST(LogReceiverTest, EndsCleanlyOnSignals) {
-    for (int number : {SIGTERM, SIGINT}) {
-        const std::string slot = uniqueSlot("signal");
+TEST(LogReceiverTest, EndsCleanlyWhenAskedToStop) {
+    using Stop = test::ChildProcess::StopRequest;
+    for (Stop request : {Stop::TERMINATE, Stop::INTERRUPT}) {
+        const int shown = static_cast<int>(request);
+        const std::string slot = uniqueSlot("stop");
         Receiver receiver({"--slot=" + slot});
         IPCClient client(slot);
         const LogEntry entry = messageEntry(12, 1, "");
         ASSERT_TRUE(sendWhenReady(client, logRequest(entry)));
         EXPECT_EQ(receiver.line(), formatLine(entry) + " -- the build has finished");
-        receiver.signal(number);
-        EXPECT_EQ(receiver.status(), RECEIVER_OK) << number;
+        if (!receiver.askToStop(request)) {
+            GTEST_SKIP() << "this system lets a test not stop a console program as a person would (Ctrl+C "
+                            "reaches only the programs of the test's own console)";
+        }
+        EXPECT_EQ(receiver.status(), RECEIVER_OK) << shown;
     }
 }
 

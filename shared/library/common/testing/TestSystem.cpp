@@ -153,6 +153,10 @@ void ChildProcess::resume() {
     if (m_state->process != nullptr) side::resumeProcess(*m_state->process);
 }
 
+bool ChildProcess::askToStop(StopRequest request) {
+    return m_state->process != nullptr && side::askToStop(*m_state->process, request);
+}
+
 std::string ChildProcess::output() const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->output;

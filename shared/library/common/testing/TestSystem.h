@@ -114,6 +114,16 @@ public:
     /// Lets a stopped child go on.
     void resume();
 
+    /// How a person asks a console program to stop.
+    enum class StopRequest {
+        INTERRUPT,  ///< Ctrl+C (SIGINT)
+        TERMINATE,  ///< POSIX SIGTERM
+    };
+    /// Asks it to stop; false where a test cannot ask so (Windows: Ctrl+C reaches
+    /// only the programs of the test's own console, and its children are
+    /// started without one).
+    bool askToStop(StopRequest request);
+
     /// What it wrote to its standard output and error so far.
     std::string output() const;
     std::string errors() const;

@@ -32,6 +32,7 @@ void closeInput(Process& process);
 ProcessEnd waitProcess(Process& process, long timeoutMs);
 void killProcess(Process& process);
 void resumeProcess(Process& process);
+bool askToStop(Process& process, ChildProcess::StopRequest request);
 /// Closes what is left of the child's handles; a child still running goes on.
 void releaseProcess(Process* process);
 

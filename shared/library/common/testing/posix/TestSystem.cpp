@@ -233,6 +233,11 @@ void resumeProcess(Process& process) {
     if (process.pid > 0) ::kill(process.pid, SIGCONT);
 }
 
+bool askToStop(Process& process, ChildProcess::StopRequest request) {
+    return process.pid > 0 &&
+           ::kill(process.pid, request == ChildProcess::StopRequest::INTERRUPT ? SIGINT : SIGTERM) == 0;
+}
+
 void releaseProcess(Process* process) {
     closeDescriptor(process->input);
     closeDescriptor(process->streams[1]);

@@ -286,6 +286,8 @@ void killProcess(Process& process) { ::TerminateProcess(process.process, KILLED_
 
 void resumeProcess(Process&) {}
 
+bool askToStop(Process&, ChildProcess::StopRequest) { return false; }
+
 void releaseProcess(Process* process) {
     closeHandle(process->process);
     closeHandle(process->input);
