@@ -21,6 +21,7 @@
 #include "LoggerUnit.h"
 #include "ParamStream.h"
 #include "SmartPointer.h"
+#include "XmlNesting.h"
 
 class TiXmlDocument;
 class TiXmlElement;
@@ -44,8 +45,9 @@ enum BuildExit : int {
 };
 
 /// The deepest element nesting an XML file may have. The XML library needs
-/// machine stack for every level while it parses and releases a document; far
-/// deeper than any real configuration, this keeps it well within a thread's stack.
+/// machine stack for every level while it parses and releases a document, and
+/// time that grows with the square of the depth; far deeper than any real
+/// configuration, this keeps both small. The calling thread's stack holds it.
 constexpr size_t MAX_XML_NESTING = 2000;
 
 /// Access value of output files: write, truncate, create, unsafe, no lock (110).
@@ -66,7 +68,7 @@ private:
     void parseBuildList(const std::string& text);
     void reportPlan();
     void createOutputFile(const BuildEntry& entry);
-    std::unique_ptr<TiXmlDocument> loadXmlFile(const std::string& path);
+    XmlDocumentPtr loadXmlFile(const std::string& path);
     void produceOutputData(int depth, const TiXmlElement* object, std::string& out);
 
     std::string buildListPath() const { return m_configurationDir + m_buildListName; }

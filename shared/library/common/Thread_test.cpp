@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -27,4 +28,27 @@ TEST(ThreadTest, IdIsTheKernelIdOfEachThreadAndOfAForkedChild) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+namespace {
+
+// Recursion that needs about 40 MiB of stack, five times a default thread's.
+size_t descend(size_t levels) {
+    volatile char frame[1024];
+    frame[0] = 1;
+    return levels == 0 ? 0 : descend(levels - 1) + static_cast<size_t>(frame[0]);
+}
+
+}  // namespace
+
+TEST(ThreadTest, RunWithStackGivesTheStackAskedOrRunsNothing) {
+    size_t reached = 0;
+    ASSERT_TRUE(platform::runWithStack(
+        64u << 20, [](void* context) { *static_cast<size_t*>(context) = descend(40000); }, &reached));
+    EXPECT_EQ(40000u, reached);
+
+    bool ran = false;
+    EXPECT_FALSE(platform::runWithStack(
+        SIZE_MAX / 2, [](void* context) { *static_cast<bool*>(context) = true; }, &ran));
+    EXPECT_FALSE(ran);
 }
