@@ -376,6 +376,17 @@ TEST_F(BuildConfTest, GzipBuildListIsReadWhole) {
         EXPECT_EQ("N(t)=\"v\"{}\n", read("out.conf"));
         EXPECT_TRUE(messages().empty());
     }
+
+    // Empty content is an empty plan, as in a plain build list.
+    gzFile gz = gzopen(path("empty.lst.gz").c_str(), "wb");
+    ASSERT_NE(nullptr, gz);
+    gzclose(gz);
+    EXPECT_EXIT(
+        {
+            build(path("empty.lst.gz"), true);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(5), "M4.2\n");
 }
 
 // ---------------------------------------------------------------------------
