@@ -43,6 +43,16 @@ std::string keyDescription() {
 
 std::string storeDescription() { return platform::registryLocation(); }
 
+/// Why the store cannot be read, in words (naming the line of a store that
+/// cannot be parsed); empty when it can be read.
+std::string storeProblem() {
+    platform::RegistryKey root = nullptr;
+    const platform::RegistryStatus status =
+        platform::registryOpenKey(platform::RegistryRoot::LocalMachine, "", root);
+    platform::registryCloseKey(root);
+    return status == platform::RegistryStatus::Failed ? platform::registryProblem() : std::string();
+}
+
 int usageError(std::ostream& err, const std::string& problem) {
     err << PROGRAM << ": " << problem << "\n"
         << "Try 'brolix-resources help'.\n";
@@ -116,6 +126,11 @@ std::string describeValue(const RegistryValue& value) {
 int list(std::ostream& out, std::ostream& err) {
     std::vector<RegistryValue> values;
     if (listRegistryValues(resourceKeyPath(), values) != 0) {
+        const std::string problem = storeProblem();
+        if (!problem.empty()) {
+            err << PROGRAM << ": cannot read the store: " << problem << "\n";
+            return TOOL_FAILED;
+        }
         err << PROGRAM << ": no resources: key " << keyDescription() << " not found, or store "
             << storeDescription() << " missing or unreadable\n";
         return TOOL_FAILED;
@@ -145,8 +160,11 @@ int get(const std::string& name, std::ostream& out, std::ostream& err) {
             return TOOL_FAILED;
         }
     }
+    const std::string problem = rc == 1 ? std::string() : storeProblem();
     if (rc == 1) {
         err << PROGRAM << ": " << name << ": out of memory\n";
+    } else if (!problem.empty()) {
+        err << PROGRAM << ": " << name << ": cannot read the store: " << problem << "\n";
     } else {
         err << PROGRAM << ": " << name << ": not found or unreadable in key " << keyDescription()
             << " (store " << storeDescription() << ")\n";
@@ -169,8 +187,8 @@ bool parseNumber(const std::string& text, int32_t& value) {
 }
 
 int storeFailed(const std::string& name, std::ostream& err) {
-    err << PROGRAM << ": " << name << ": cannot write store " << storeDescription()
-        << " (unreadable, unparsable or not writable)\n";
+    err << PROGRAM << ": " << name << ": cannot write store " << storeDescription() << ": "
+        << platform::registryProblem() << "\n";
     return TOOL_FAILED;
 }
 

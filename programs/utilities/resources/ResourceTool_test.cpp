@@ -117,11 +117,18 @@ TEST_F(ResourceToolTest, ReportsAStoreItCannotUse) {
     EXPECT_EQ(r.rc, 2);
     EXPECT_NE(r.err.find(m_store), std::string::npos) << r.err;
 
-    std::ofstream(m_store) << "not a registry\n";
+    // A store that cannot be parsed is named with the line that spoils it.
+    std::ofstream(m_store) << "; settings\nREGEDIT4\n\"A\"=\"before any key\"\n";
     r = run({"set", "A", "x"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_NE(r.err.find("cannot write store " + m_store), std::string::npos) << r.err;
-    EXPECT_EQ(run({"get", "A"}).rc, 2);
+    EXPECT_EQ(r.err, "brolix-resources: A: cannot write store " + m_store + ": " + m_store +
+                         ":3: a value before the first key line\n");
+    r = run({"get", "A"});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(r.err, "brolix-resources: A: cannot read the store: " + m_store + ":3: a value before the first key line\n");
+    r = run({"list"});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(r.err, "brolix-resources: cannot read the store: " + m_store + ":3: a value before the first key line\n");
     EXPECT_EQ(run({"delete", "A"}).rc, 2);
 }
 

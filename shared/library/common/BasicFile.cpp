@@ -56,7 +56,23 @@ bool BasicFile::open(const std::string& path, uint32_t mode) {
         m_error = BF_BAD_MODE;
         return false;
     }
-    std::FILE* stream = platform::openStream(path, STREAM_MODES[mode]);
+    return adopt(platform::openStream(path, STREAM_MODES[mode]), path, mode);
+}
+
+bool BasicFile::create(const std::string& path, uint32_t mode) {
+    m_error = BF_NONE;
+    if (!isClosed()) {
+        m_error = BF_IS_OPEN;
+        return false;
+    }
+    if (mode == MODE_CLOSED || mode == MODE_READ || mode > MODE_READ_APPEND) {
+        m_error = BF_BAD_MODE;
+        return false;
+    }
+    return adopt(platform::createStream(path, STREAM_MODES[mode]), path, mode);
+}
+
+bool BasicFile::adopt(std::FILE* stream, const std::string& path, uint32_t mode) {
     if (stream == nullptr) {
         m_error = BF_OPEN;
         return false;

@@ -65,6 +65,10 @@ public:
 
     /// Opens `path` in `mode`. Mode 0 succeeds without opening anything.
     bool open(const std::string& path, uint32_t mode);
+    /// Creates the file `path`, which must not exist yet (a symbolic link of that
+    /// name counts as existing and is never followed), and opens it in `mode`,
+    /// one of the writable modes; the file starts empty. BF_OPEN when it cannot.
+    bool create(const std::string& path, uint32_t mode);
     /// Closes the stream. False (BF_WRITE) when buffered data could not be
     /// written; the object is closed in either case. Closing a closed object
     /// succeeds.
@@ -98,6 +102,8 @@ public:
     const std::string& getPath() const { return m_path; }
 
 private:
+    /// The common part of open and create: takes over `stream` and measures it.
+    bool adopt(std::FILE* stream, const std::string& path, uint32_t mode);
     bool readable() const;
     bool writable() const;
     /// The C stream needs a reposition between a write and a following read

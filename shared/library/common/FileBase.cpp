@@ -46,15 +46,33 @@ void FileBase::makeLock(uint32_t failCode) {
     if (!m_lock) BROLIX_THROW(FileException, failCode, m_name);
 }
 
+bool FileBase::commitAndUnlock() {
+    bool committed = true;
+    if (m_tmpMode) {
+        // Whatever happens, this opening's update ends here: a failed one is
+        // never committed by a later close of the same object.
+        m_tmpMode = false;
+        if (holdsLock()) m_lock->releaseTarget();
+        committed = false;
+        for (int attempt = 1; attempt <= UPDATE_ATTEMPTS && !committed; ++attempt) {
+            committed = moveFile(tmpName(), m_name, true);
+            if (!committed) retryPause(UPDATE_PAUSE_MS);
+        }
+    }
+    if (holdsLock() && !m_lock->unlock() && committed) {
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
+    }
+    return committed;
+}
+
 void FileBase::releaseLock() {
     if (m_lock) {
         const bool held = m_lock->isPresent();
         if (!m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
-        // Only the lock of this opening tells whether the opening created the
-        // target; an older, released lock object says nothing about it.
-        if (held && !m_lock->targetExisted()) removeFile(m_name, false);
+        if (held && m_createdTarget) removeFile(m_name, false);
         m_lock.reset();
     }
+    m_createdTarget = false;
     if (m_tmpMode) {
         const std::string tmp = tmpName();
         if (fileExists(tmp)) removeFile(tmp, true);

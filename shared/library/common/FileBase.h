@@ -44,6 +44,10 @@ public:
     /// How long a lock taken by open stays valid, unless a process-wide default
     /// is set.
     static constexpr int32_t LOCK_SECONDS = 30;
+    /// Attempts of a safe update's final replacement and the pause after each
+    /// failed one.
+    static constexpr int UPDATE_ATTEMPTS = 10;
+    static constexpr uint32_t UPDATE_PAUSE_MS = 2000;
 
     FileBase(const std::string& path, int32_t kind);
     FileBase(const FileBase&) = delete;
@@ -96,9 +100,16 @@ public:
 
 protected:
     /// Undoes the lock of a failed opening: releases it (FL_CANNOT_UNLOCK when
-    /// that fails), removes a target that the opening created, deletes the lock
-    /// object, and removes the temporary file of a safe update.
+    /// that fails), removes a target that the opening itself created, deletes
+    /// the lock object, and removes the temporary file of a safe update.
     void releaseLock();
+    /// Ends an opening whose data is whole and on the disk: a safe update's
+    /// temporary file replaces the target while the lock is still held, so that
+    /// no other writer starts on the same temporary file in between; then the
+    /// lock is given up. False when the replacement failed: the update has
+    /// ended all the same (the temporary file stays, the lock is given up).
+    /// FL_CANNOT_UNLOCK when the lock cannot be given up.
+    bool commitAndUnlock();
     /// True when this opening holds the lock.
     bool holdsLock() const { return m_lock && m_lock->isPresent(); }
     /// Makes the lock object for the target, replacing an earlier one; throws
@@ -114,6 +125,8 @@ protected:
     bool m_closed;
     std::unique_ptr<LockFile> m_lock;
     TimeSpan m_lockTimeout;
+    /// The current opening made the target, which did not exist before it.
+    bool m_createdTarget = false;
 };
 
 }  // namespace Brolix

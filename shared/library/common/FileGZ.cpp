@@ -8,6 +8,7 @@
 #include "FileOps.h"
 #include "TimeException.h"
 #include "platform/NativePath.h"
+#include "platform/Stream.h"
 
 namespace Brolix {
 
@@ -38,12 +39,14 @@ FileGZ::~FileGZ() {
 
 int64_t FileGZ::readTrailerSize(const std::string& path) const {
     BasicFile file;
-    if (!file.open(path, BasicFile::MODE_READ)) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, path);
+    if (!file.open(path, BasicFile::MODE_READ))
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, path);
     if (!file.seek(-4, BasicFile::ORIGIN_END, BasicFile::SIDE_READ)) {
         BROLIX_THROW(FileException, FileException::FL_POSITION, path);
     }
     std::string trailer;
-    if (!file.read(trailer, 4) || trailer.size() != 4) BROLIX_THROW(FileException, FileException::FL_READ, path);
+    if (!file.read(trailer, 4) || trailer.size() != 4)
+        BROLIX_THROW(FileException, FileException::FL_READ, path);
     file.close();
     // The uncompressed length modulo 4 GiB, little-endian and unsigned.
     uint32_t size = 0;
@@ -60,14 +63,20 @@ void FileGZ::open(uint16_t access) {
                      "Cannot open gzip file: " + m_name + "\tfor both reading and writing.");
     }
     if (!reading && !writing && !(access & ACCESS_UNSAFE)) {
-        BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB,
-                     "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " +
-                         m_name);
+        BROLIX_THROW(
+            FileException, FileException::FL_ACCESS_COMB,
+            "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " +
+                m_name);
     }
     if (reading && !fileExists(m_name)) BROLIX_THROW(FileException, FileException::FL_EXISTS_NOT, m_name);
+    // Whatever an earlier opening left, this one starts afresh.
+    m_tmpMode = false;
+    m_failed = false;
+    m_createdTarget = false;
+    m_origCopy.clear();
+    // A directory is never written over or moved aside.
+    if (!reading && isDirectory(m_name)) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
 
-    std::string openPath = m_name;
-    bool copyMade = false;
     if (writing && !(access & ACCESS_NOLOCK)) {
         try {
             makeLock(FileException::FL_CANNOT_LOCK);
@@ -79,80 +88,95 @@ void FileGZ::open(uint16_t access) {
             m_lock.reset();
             BROLIX_THROW(FileException, FileException::FL_IS_LOCKED, m_name);
         }
-        if (!(access & ACCESS_UNSAFE)) {
-            if (fileExists(m_name)) {
-                if (!copyFile(m_name, tmpName(), true)) {
-                    m_lock.reset();
-                    BROLIX_THROW(FileException, FileException::FL_CANNOT_COPY, m_name);
-                }
-                copyMade = true;
-            }
-            openPath = tmpName();
-            m_tmpMode = true;
-        }
         if (!m_lock->lockFor(m_lockTimeout, true)) {
-            if (copyMade) removeFile(openPath, false);
             m_lock.reset();
-            m_tmpMode = false;
             BROLIX_THROW(FileException, FileException::FL_CANNOT_LOCK, m_name);
         }
+        m_tmpMode = !(access & ACCESS_UNSAFE);
     }
 
-    // Undoes what this opening did so far; the object stays closed.
-    auto undo = [&]() {
-        try {
-            releaseLock();
-        } catch (...) {
-            // The opening's own failure is the one to report.
-        }
-        if (copyMade && fileExists(openPath)) removeFile(openPath, false);
-        m_tmpMode = false;
-    };
-
-    const std::string oldPath = openPath + ORIG_SUFFIX;
-    bool oldCopyWaits = false;
-    const char* mode = "rb";
     if (reading) {
-        if (fileExists(openPath)) m_size = readTrailerSize(openPath);
+        m_size = readTrailerSize(m_name);
+        m_handle = gzopen(platform::toNativePath(m_name).c_str(), "rb");
+        if (m_handle == nullptr) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
+    } else if (m_tmpMode) {
+        openTemporary(access);
     } else {
-        mode = "wb";
-        if ((access & ACCESS_CREATE) && !fileExists(openPath)) {
-            gzFile created = gzopen(platform::toNativePath(openPath).c_str(), "wb");
-            if (created != nullptr) gzclose(created);
-        }
-        if ((access & ACCESS_APPEND) && fileExists(openPath)) {
-            if (!moveFile(openPath, oldPath, true)) {
-                undo();
-                BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, openPath);
-            }
-            oldCopyWaits = true;
-        }
-    }
-
-    m_handle = gzopen(platform::toNativePath(openPath).c_str(), mode);
-    if (m_handle == nullptr) {
-        // The set-aside old file goes back first: it is the only copy.
-        if (oldCopyWaits) moveFile(oldPath, openPath, true);
-        undo();
-        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, openPath);
+        openTarget(access);
     }
     m_closed = false;
     m_access = access;
     m_position = 0;
-    if (!reading) m_size = 0;
-
-    if (oldCopyWaits) {
+    if (reading) return;
+    m_size = 0;
+    const std::string oldContent = m_tmpMode ? m_name : m_origCopy;
+    if ((access & ACCESS_APPEND) && !oldContent.empty() && fileExists(oldContent)) {
         try {
-            copyOldContent(oldPath);
+            copyOldContent(oldContent);
         } catch (FileException& e) {
             gzclose(m_handle);
             m_handle = nullptr;
-            moveFile(oldPath, openPath, true);
-            finishDiscarding();
+            m_closed = true;
+            m_access = 0;
+            try {
+                discard();
+            } catch (...) {
+                // The copy's failure is the one to report.
+            }
             e.addLocation(__FILE__, __LINE__);
             throw e;
         }
-        if (!removeFile(oldPath, true)) BROLIX_THROW(FileException, FileException::FL_REMOVE, oldPath);
+    }
+}
+
+void FileGZ::openTemporary(uint16_t access) {
+    (void)access;
+    const std::string tmp = tmpName();
+    // The temporary file is always made anew, never through a link planted
+    // under its name. The target stays as it is until the update is committed,
+    // so an appending opening reads the old content from the target itself.
+    if (!deleteFile(tmp) && fileExists(tmp)) removeFile(tmp, true);
+    const int fd = platform::createNewFile(tmp);
+    m_handle = fd < 0 ? nullptr : gzdopen(fd, "wb");
+    if (m_handle == nullptr) {
+        if (fd >= 0) {
+            platform::closeFile(fd);
+            removeFile(tmp, true);
+        }
+        m_tmpMode = false;
+        releaseLock();
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, tmp);
+    }
+}
+
+void FileGZ::openTarget(uint16_t access) {
+    const std::string orig = m_name + ORIG_SUFFIX;
+    // An old copy beside the target means that an append was cut short (the
+    // process stopped, or putting the copy back failed): the copy is the whole
+    // old content and the target an unfinished rebuild, so the copy comes back
+    // before anything else happens. It is never overwritten.
+    if (fileExists(orig) && !moveFile(orig, m_name, true)) {
+        releaseLock();
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
+    }
+    const bool existed = fileExists(m_name);
+    if ((access & ACCESS_CREATE) && !existed) {
+        gzFile created = gzopen(platform::toNativePath(m_name).c_str(), "wb");
+        if (created != nullptr && gzclose(created) == Z_OK) m_createdTarget = true;
+    }
+    // An append sets the old file aside until the new one is complete: a
+    // failure at any point, or a stop, leaves the old content in the copy.
+    if ((access & ACCESS_APPEND) && existed) {
+        if (!moveFile(m_name, orig, false)) {
+            releaseLock();
+            BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
+        }
+        m_origCopy = orig;
+    }
+    m_handle = gzopen(platform::toNativePath(m_name).c_str(), "wb");
+    if (m_handle == nullptr) {
+        discard();
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
     }
 }
 
@@ -183,50 +207,57 @@ void FileGZ::close() {
     if (m_closed) return;
     const int rc = gzclose(m_handle);
     m_handle = nullptr;
-    if (rc != Z_OK) {
-        // The compressed data is incomplete: nothing is committed, the target
-        // keeps what it held.
-        finishDiscarding();
-        BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
-    }
-    if (holdsLock() && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
     m_closed = true;
     m_access = 0;
     m_position = 0;
-    if (m_tmpMode) commitUpdate();
-}
-
-void FileGZ::commitUpdate() {
-    for (int attempt = 1; attempt <= UPDATE_ATTEMPTS; ++attempt) {
-        if (moveFile(tmpName(), m_name, true)) {
-            m_tmpMode = false;
-            return;
-        }
-        retryPause(UPDATE_PAUSE_MS);
+    // The new file counts only when all of it is written and on the disk.
+    bool whole = rc == Z_OK && !m_failed;
+    if (whole && m_tmpMode) whole = flushFile(tmpName());
+    if (whole && !m_origCopy.empty()) whole = flushFile(m_name);
+    if (!whole) {
+        discard();
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
     }
-    BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file: " + m_name);
+    if (!m_origCopy.empty()) {
+        const std::string orig = m_origCopy;
+        m_origCopy.clear();
+        if (!removeFile(orig, true)) {
+            if (holdsLock()) m_lock->unlock();
+            BROLIX_THROW(FileException, FileException::FL_REMOVE, orig);
+        }
+    }
+    if (!commitAndUnlock())
+        BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file: " + m_name);
 }
 
 void FileGZ::abort() {
     if (m_closed) return;
     const int rc = gzclose(m_handle);
     m_handle = nullptr;
-    finishDiscarding();
-    if (rc != Z_OK) BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
-}
-
-void FileGZ::finishDiscarding() {
-    const bool held = holdsLock();
     m_closed = true;
     m_access = 0;
     m_position = 0;
-    if (held) {
-        if (!m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
-        if (!m_lock->targetExisted()) removeFile(m_name, false);
-    }
+    discard();
+    if (rc != Z_OK) BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
+}
+
+void FileGZ::discard() {
     if (m_tmpMode) {
         removeFile(tmpName(), true);
         m_tmpMode = false;
+    }
+    if (!m_origCopy.empty()) {
+        // The old content goes back; if even that fails, the copy stays and
+        // the next opening puts it back.
+        moveFile(m_origCopy, m_name, true);
+        m_origCopy.clear();
+    } else if (m_createdTarget) {
+        removeFile(m_name, false);
+    }
+    m_createdTarget = false;
+    if (m_lock) {
+        const bool held = m_lock->isPresent();
+        if (held && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
     }
 }
 
@@ -294,7 +325,11 @@ uint64_t FileGZ::writeRaw(const char* buffer, uint64_t count) {
     while (total < count) {
         const unsigned piece = static_cast<unsigned>(std::min(count - total, GZ_PIECE));
         const int written = gzwrite(m_handle, buffer + total, piece);
-        if (written <= 0) BROLIX_THROW(FileException, FileException::FL_WRITE, m_name);
+        if (written <= 0) {
+            // What zlib could not write is gone: the file cannot become whole.
+            m_failed = true;
+            BROLIX_THROW(FileException, FileException::FL_WRITE, m_name);
+        }
         total += static_cast<uint64_t>(written);
         m_position += written;
         m_size += written;
@@ -353,7 +388,8 @@ int64_t FileGZ::seek(int64_t offset, int origin) {
         case FROM_BEGIN:
             return seekTo(offset);
         case FROM_END: {
-            const uint64_t back = offset < 0 ? 0 - static_cast<uint64_t>(offset) : static_cast<uint64_t>(offset);
+            const uint64_t back =
+                offset < 0 ? 0 - static_cast<uint64_t>(offset) : static_cast<uint64_t>(offset);
             if (m_size < 0 || back > static_cast<uint64_t>(m_size)) {
                 BROLIX_THROW(FileException, FileException::FL_ERROR, "FileGZ seek overflow.");
             }

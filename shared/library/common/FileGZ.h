@@ -2,11 +2,19 @@
 /// uncompressed bytes; positions and sizes count uncompressed bytes. A gzip file
 /// is opened either for reading or for writing, never both.
 ///
-/// Appending recompresses: the old file is set aside as "name.orig.copy", a new
-/// file is written and the old content is copied into it first; if that copy
-/// fails the old file is put back. After an appending opening the position and
-/// the size both equal the number of uncompressed bytes copied, so the next
-/// write lands after the old content.
+/// Appending recompresses: a new file is written and the old content is copied
+/// into it first. In a safe update the new file is "name.tmp" and the target
+/// stays untouched until close commits. When the target is written directly
+/// (ACCESS_UNSAFE or ACCESS_NOLOCK) the old file is set aside as
+/// "name.orig.copy" until close has the new file whole on the disk; a failed
+/// write, a failed close, abort or a failed opening puts it back, and an opening
+/// that finds such a copy left by a stopped process puts it back first: the old
+/// content is never lost, and the copy is never overwritten. After an appending
+/// opening the position and the size both equal the number of uncompressed
+/// bytes copied, so the next write lands after the old content.
+///
+/// A write that fails makes close throw FL_CANNOT_CLOSE and discard the new
+/// file, as a close that cannot finish the compressed stream does.
 ///
 /// The size of a file opened for reading comes from the gzip trailer (the
 /// uncompressed length modulo 4 GiB). End of file is decided by the data itself,
@@ -27,10 +35,6 @@ namespace Brolix {
 
 class FileGZ : public FileBase {
 public:
-    /// Attempts of the final replacement and the pause after each failed one.
-    static constexpr int UPDATE_ATTEMPTS = 10;
-    static constexpr uint32_t UPDATE_PAUSE_MS = 2000;
-
     explicit FileGZ(const std::string& path);
     /// Closes an open file (committing a safe update); errors are swallowed.
     ~FileGZ() override;
@@ -60,16 +64,25 @@ public:
 private:
     /// The size recorded in the trailer of the gzip file at `path`.
     int64_t readTrailerSize(const std::string& path) const;
+    /// Makes a safe update's temporary file anew.
+    void openTemporary(uint16_t access);
+    /// Opens the target itself, setting an appended target's old content aside.
+    void openTarget(uint16_t access);
     /// Copies the old content of an appending opening from `oldPath`.
     void copyOldContent(const std::string& oldPath);
+    /// Undoes what the opening made: the temporary file goes, an old copy comes
+    /// back, a target the opening created goes, and the lock is given up.
+    void discard();
     /// Writes without the access check (the append copy needs it).
     uint64_t writeRaw(const char* buffer, uint64_t count);
     int64_t seekTo(int64_t target);
-    void finishDiscarding();
-    void commitUpdate();
 
     gzFile m_handle;
     int64_t m_size;
+    /// A write of this opening failed: its content is not whole.
+    bool m_failed = false;
+    /// The old content of an append that writes the target directly.
+    std::string m_origCopy;
 };
 
 }  // namespace Brolix

@@ -6,13 +6,25 @@
 #include <cstdlib>
 #include <functional>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <random>
+#include <set>
+#include <sstream>
+
 #include "FileException.h"
 #include "TestDirectory.h"
+#include "testing/FaultTesting.h"
+#include "testing/FileVersions.h"
 
 using namespace Brolix;
 using Brolix::test::exists;
 using Brolix::test::readAll;
 using Brolix::test::TestDirectory;
+using Brolix::test::Worker;
 using Brolix::test::writeAll;
 
 namespace {
@@ -94,7 +106,9 @@ TEST_F(FileGZTest, AccessRefusals) {
     EXPECT_EQ(codeOf([&] { file.open(R | W); }, &message), FileException::FL_ACCESS_COMB);
     EXPECT_EQ(message, "Cannot open gzip file: " + target + "\tfor both reading and writing.");
     EXPECT_EQ(codeOf([&] { file.open(0); }, &message), FileException::FL_ACCESS_COMB);
-    EXPECT_EQ(message, "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " + target);
+    EXPECT_EQ(
+        message,
+        "Only ACCESS_READ or ACCESS_WRITE or ACCESS_WRITE + ACCESS_UNSAFE allowed for gzip file: " + target);
     EXPECT_EQ(codeOf([&] { file.open(R); }, &message), FileException::FL_EXISTS_NOT);
     EXPECT_EQ(message, target);
     EXPECT_EQ(file.getKind(), FileBase::KIND_GZ);
@@ -240,7 +254,8 @@ TEST_F(FileGZTest, FailedAppendPutsTheOldFileBack) {
     std::string damaged = readAll(target);
     damaged.resize(damaged.size() / 2);
     writeAll(target, damaged);
-    for (uint16_t access : {uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE), uint16_t(W | APPEND | NOLOCK)}) {
+    for (uint16_t access :
+         {uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE), uint16_t(W | APPEND | NOLOCK)}) {
         FileGZ file(target);
         EXPECT_EQ(codeOf([&] { file.open(access); }), FileException::FL_READ) << access;
         EXPECT_TRUE(file.isClosed());
@@ -355,6 +370,134 @@ TEST_F(FileGZTest, WeReadWhatSystemGzipWrites) {
     file.open(R);
     EXPECT_TRUE(file.isEOF());
     EXPECT_EQ(file.getUncompressedSize(), 0);
+}
+
+// ---- faults made for real ----
+
+/// zlib's reading of a whole gzip file, independent of the class under test;
+/// "<damaged>" when the file is not a whole gzip stream.
+std::string zlibRead(const std::string& path) {
+    gzFile file = gzopen(path.c_str(), "rb");
+    if (file == nullptr) return "<cannot open>";
+    std::string content;
+    char buffer[65536];
+    int n;
+    while ((n = gzread(file, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<size_t>(n));
+    int error = Z_OK;
+    gzerror(file, &error);
+    const bool whole = n == 0 && error == Z_OK;
+    gzclose(file);
+    return whole ? content : "<damaged>";
+}
+
+std::string randomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+// An append that writes the target directly sets the old file aside as
+// name.orig.copy. A process killed at any point after that must not cost the
+// old content: the next opening puts the copy back before it appends.
+TEST_F(FileGZTest, AnAppendKilledHalfwayNeverCostsTheOldContent) {
+    std::string lines;
+    for (int i = 0; i < 200000; ++i) lines += "line " + std::to_string(i) + "\n";
+    for (const char* killPoint : {"kill:fsync:data.gz", "kill:unlink:.orig.copy"}) {
+        writeGzip(target, lines);
+        Worker killed({"gz-append", target, "lost\n", "nolock"}, killPoint);
+        EXPECT_EQ(killed.wait().signal, SIGKILL) << killPoint;
+        EXPECT_TRUE(exists(target + ".orig.copy")) << killPoint;
+        Worker next({"gz-append", target, "next\n", "nolock"});
+        EXPECT_EQ(next.wait().exitCode, 0) << killPoint;
+        EXPECT_EQ(zlibRead(target), lines + "next\n") << killPoint;
+        EXPECT_FALSE(exists(target + ".orig.copy")) << killPoint;
+    }
+}
+
+TEST_F(FileGZTest, AnAppendThatFailsOnAFullDiskPutsTheOldContentBack) {
+    const std::string mountPoint = dir.file("small");
+    ASSERT_EQ(::mkdir(mountPoint.c_str(), 0755), 0);
+    test::PrivateTmpfs fs(mountPoint, 256);
+    if (!fs.usable()) GTEST_SKIP() << "no private tmpfs here (needs root and mount namespaces)";
+    const std::string path = mountPoint + "/history.gz";
+    const std::string old = randomBytes(70000, 1);  // does not compress
+    for (uint16_t access :
+         {uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE), uint16_t(W | APPEND | NOLOCK)}) {
+        writeGzip(path, old);
+        int64_t failure = -1;
+        {
+            FileGZ file(path);
+            file.open(access);
+            failure = codeOf([&] {
+                file.writeText(randomBytes(150000, 2));
+                file.close();
+            });
+        }
+        EXPECT_TRUE(failure == FileException::FL_WRITE || failure == FileException::FL_CANNOT_CLOSE)
+            << access << ": " << failure;
+        EXPECT_EQ(zlibRead(path), old) << access;
+        for (const char* leftover : {".tmp", ".lock", ".orig.copy"}) {
+            EXPECT_FALSE(exists(path + leftover)) << access << leftover;
+        }
+    }
+}
+
+TEST_F(FileGZTest, ADirectoryIsNeverWrittenOrMovedAside) {
+    const std::string directory = dir.file("d.gz");
+    ASSERT_EQ(::mkdir(directory.c_str(), 0755), 0);
+    writeAll(directory + "/inside", "kept");
+    for (uint16_t access : {uint16_t(W), uint16_t(W | APPEND), uint16_t(W | APPEND | UNSAFE),
+                            uint16_t(W | APPEND | NOLOCK), uint16_t(W | CREATE | NOLOCK)}) {
+        FileGZ file(directory);
+        EXPECT_EQ(codeOf([&] { file.open(access); }), FileException::FL_CANNOT_OPEN) << access;
+        EXPECT_EQ(readAll(directory + "/inside"), "kept");
+        for (const char* leftover : {".tmp", ".lock", ".orig.copy"}) {
+            EXPECT_FALSE(exists(directory + leftover)) << access << leftover;
+        }
+    }
+}
+
+// Several processes append records to one gzip file while another reads it:
+// every read is a whole gzip file of whole records, and no record is lost.
+TEST_F(FileGZTest, ConcurrentAppendersAndReadersSeeOnlyWholeFiles) {
+    const int writers = 4;
+    const int appends = 40;
+    writeGzip(target, "");
+    std::vector<std::unique_ptr<Worker>> running;
+    for (int w = 1; w <= writers; ++w) {
+        running.emplace_back(new Worker({"stress-gz", target, std::to_string(w), std::to_string(appends)}));
+    }
+    size_t seen = 0;
+    test::Poller reader([&] {
+        const std::string content = zlibRead(target);
+        size_t records = 0;
+        bool whole = content != "<damaged>" && (content.empty() || content.back() == '\n');
+        std::istringstream lines(content);
+        for (std::string line; whole && std::getline(lines, line); ++records) {
+            int w = 0;
+            int n = 0;
+            whole = std::sscanf(line.c_str(), "record %d %d", &w, &n) == 2 &&
+                    line + "\n" == test::recordLine(w, n);
+        }
+        if (!whole || records < seen) {
+            std::fprintf(stderr, "read %zu bytes that are no whole file of records\n", content.size());
+            return false;
+        }
+        seen = records;
+        return true;
+    });
+    for (auto& worker : running) EXPECT_EQ(worker->wait().exitCode, 0);
+    EXPECT_TRUE(reader.stop());
+
+    std::multiset<std::string> records;
+    std::istringstream lines(zlibRead(target));
+    for (std::string line; std::getline(lines, line);) records.insert(line + "\n");
+    EXPECT_EQ(records.size(), static_cast<size_t>(writers * appends));
+    for (int w = 1; w <= writers; ++w) {
+        for (int n = 1; n <= appends; ++n)
+            EXPECT_EQ(records.count(test::recordLine(w, n)), 1u) << w << " " << n;
+    }
 }
 
 }  // namespace

@@ -111,6 +111,13 @@ uint32_t lastMoveError() { return g_lastMoveError; }
 
 bool deleteFile(const std::string& path) { return platform::deleteFile(path); }
 
+bool isDirectory(const std::string& path) {
+    FileInfo info;
+    return getFileInfo(path, info) && (info.attributes & ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool flushFile(const std::string& path) { return platform::flushFile(path); }
+
 bool removeFile(const std::string& path, bool force) {
     FileInfo info;
     if (!getFileInfo(path, info)) return false;

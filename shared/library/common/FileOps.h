@@ -79,6 +79,13 @@ uint32_t lastMoveError();
 /// Deletes a file.
 bool deleteFile(const std::string& path);
 
+/// True for an existing directory.
+bool isDirectory(const std::string& path);
+
+/// Makes sure that what was written to the file is on the disk; false when the
+/// system reports that it could not.
+bool flushFile(const std::string& path);
+
 /// Removes a file: false when it does not exist. Without `force` a read-only
 /// file is left alone (false); with it, a delete that fails is retried after
 /// the attributes are set to normal.

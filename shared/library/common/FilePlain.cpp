@@ -19,10 +19,37 @@ FilePlain::~FilePlain() {
     }
 }
 
+void FilePlain::writeFailed() {
+    // The stream dropped what it could not write: the opening can no longer
+    // produce the whole content.
+    if (!m_closed && m_stream.getError() == BasicFile::BF_WRITE) m_failed = true;
+    BROLIX_THROW(FileException, FileException::FL_WRITE, streamMessage());
+}
+
 std::string FilePlain::streamMessage() const {
     return m_name + " - BFile error: " + std::to_string(m_stream.getError()) +
            " - Access: " + std::to_string(m_stream.getMode());
 }
+
+namespace {
+
+/// The stream mode of an opening, 0 when it neither reads nor writes.
+uint32_t streamMode(uint16_t access) {
+    const bool reading = (access & FileBase::ACCESS_READ) != 0;
+    const bool writing = (access & FileBase::ACCESS_WRITE) != 0;
+    if (reading && writing) {
+        if (access & FileBase::ACCESS_APPEND) return BasicFile::MODE_READ_APPEND;
+        if (access & FileBase::ACCESS_TRUNCATE) return BasicFile::MODE_READ_WRITE_TRUNCATE;
+        return BasicFile::MODE_READ_WRITE;
+    }
+    if (reading) return BasicFile::MODE_READ;
+    if (writing) return (access & FileBase::ACCESS_APPEND) ? BasicFile::MODE_APPEND : BasicFile::MODE_WRITE;
+    return BasicFile::MODE_CLOSED;
+}
+
+constexpr uint64_t COPY_PIECE = 64 * 1024;
+
+}  // namespace
 
 void FilePlain::open(uint16_t access) {
     if (!m_closed) BROLIX_THROW(FileException, FileException::FL_IS_OPEN, m_name);
@@ -34,13 +61,20 @@ void FilePlain::open(uint16_t access) {
     if ((access & ACCESS_TRUNCATE) && (access & ACCESS_APPEND)) {
         BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB, m_name);
     }
+    // Whatever an earlier opening left, this one starts afresh.
+    m_tmpMode = false;
+    m_failed = false;
+    m_createdTarget = false;
     const bool existed = fileExists(m_name);
     if (reading && !writing && !existed) {
         BROLIX_THROW(FileException, FileException::FL_EXISTS_NOT, m_name + "-->File does not exist.");
     }
+    const uint32_t mode = streamMode(access);
+    if (mode == BasicFile::MODE_CLOSED) BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB, m_name);
+    // A directory is never written over, not even by a safe update's rename.
+    if (writing && existed && isDirectory(m_name))
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
 
-    std::string openPath = m_name;
-    bool copyMade = false;
     if (writing && !(access & ACCESS_NOLOCK)) {
         try {
             makeLock(FileException::FL_MEM);
@@ -53,56 +87,71 @@ void FilePlain::open(uint16_t access) {
             BROLIX_THROW(FileException, FileException::FL_IS_LOCKED, m_name);
         }
         const bool safe = !(access & ACCESS_UNSAFE);
-        if (safe) {
-            if (existed) {
-                // Without the copy the update would start from a stale or
-                // missing file and then replace the target with it.
-                if (!copyFile(m_name, tmpName(), true)) {
-                    m_lock.reset();
-                    BROLIX_THROW(FileException, FileException::FL_CANNOT_COPY, m_name);
-                }
-                copyMade = true;
-            }
-            openPath = tmpName();
-            m_tmpMode = true;
-        }
+        // The lock comes first: the update starts from the target as it is
+        // while nobody else may change it.
         if (!m_lock->lockFor(m_lockTimeout, safe)) {
-            if (copyMade) removeFile(openPath, false);
             m_lock.reset();
-            m_tmpMode = false;
             BROLIX_THROW(FileException, FileException::FL_CANNOT_LOCK, m_name);
         }
-    }
-
-    uint32_t mode = BasicFile::MODE_CLOSED;
-    if (reading && writing) {
-        if (access & ACCESS_APPEND) {
-            mode = BasicFile::MODE_READ_APPEND;
-        } else if (access & ACCESS_TRUNCATE) {
-            mode = BasicFile::MODE_READ_WRITE_TRUNCATE;
-        } else {
-            mode = BasicFile::MODE_READ_WRITE;
-            // Read-write needs an existing file; ACCESS_CREATE makes a missing
-            // one (empty, so nothing is lost).
-            if ((access & ACCESS_CREATE) && !fileExists(openPath)) {
-                BasicFile creator;
-                creator.open(openPath, BasicFile::MODE_APPEND);
-            }
+        if (safe) {
+            m_tmpMode = true;
+            openTemporary(access, mode, existed);
+            finishOpening(access);
+            return;
         }
-    } else if (reading) {
-        mode = BasicFile::MODE_READ;
-    } else if (writing) {
-        mode = (access & ACCESS_APPEND) ? BasicFile::MODE_APPEND : BasicFile::MODE_WRITE;
-    } else {
-        BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB, m_name);
     }
 
-    if (!m_stream.open(openPath, mode)) {
-        releaseLock();
-        if (copyMade) removeFile(openPath, false);
-        m_tmpMode = false;
-        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, openPath);
+    if (!m_stream.open(m_name, mode)) {
+        // Read-write needs an existing file; ACCESS_CREATE makes a missing one.
+        const bool create = mode == BasicFile::MODE_READ_WRITE && (access & ACCESS_CREATE) && !existed;
+        if (!create || !m_stream.create(m_name, mode)) {
+            releaseLock();
+            BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
+        }
     }
+    m_createdTarget = writing && !existed;
+    finishOpening(access);
+}
+
+void FilePlain::openTemporary(uint16_t access, uint32_t mode, bool existed) {
+    const std::string tmp = tmpName();
+    // The temporary file is always made anew: an old one (left by a writer
+    // that stopped) is removed, and a name that is still taken after that, by
+    // a file or a planted link, fails the opening rather than being followed.
+    if (!deleteFile(tmp) && fileExists(tmp)) removeFile(tmp, true);
+    const bool missingForReadWrite =
+        mode == BasicFile::MODE_READ_WRITE && !existed && !(access & ACCESS_CREATE);
+    if (missingForReadWrite || !m_stream.create(tmp, mode)) {
+        m_tmpMode = false;
+        releaseLock();
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, tmp);
+    }
+    // A writer that keeps the content (appending, or reading too) starts from
+    // a copy of the target; one that only writes starts from nothing.
+    const bool keep =
+        existed && (access & (ACCESS_READ | ACCESS_APPEND)) && mode != BasicFile::MODE_READ_WRITE_TRUNCATE;
+    if (!keep) return;
+    BasicFile source;
+    bool copied = source.open(m_name, BasicFile::MODE_READ);
+    std::string piece;
+    while (copied && !source.isAtEnd(BasicFile::SIDE_LAST)) {
+        copied = source.read(piece, COPY_PIECE) && m_stream.write(piece);
+    }
+    source.close();
+    if (copied && mode == BasicFile::MODE_READ_WRITE) {
+        copied = m_stream.seek(0, BasicFile::ORIGIN_BEGIN, BasicFile::SIDE_BOTH);
+    }
+    if (!copied) {
+        // Without the whole copy the update would start from a part of the
+        // target and then replace it: nothing of the opening stays.
+        m_stream.close();
+        releaseLock();
+        m_tmpMode = false;
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_COPY, m_name);
+    }
+}
+
+void FilePlain::finishOpening(uint16_t access) {
     m_closed = false;
     m_access = access;
     m_position = 0;
@@ -111,40 +160,36 @@ void FilePlain::open(uint16_t access) {
 
 void FilePlain::close() {
     if (m_closed) return;
-    const bool written = m_stream.close();
-    if (holdsLock() && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
+    // Everything written must be in the file before it counts: a write or
+    // flush that failed in this opening, or buffered data that cannot be
+    // written now, fails the close, and a safe update is then not committed.
+    bool whole = !m_failed;
+    if (whole && m_tmpMode) whole = m_stream.flush();
+    whole = m_stream.close() && whole;
+    if (whole && m_tmpMode) whole = flushFile(tmpName());
     m_closed = true;
     m_access = 0;
     m_position = 0;
-    if (!written) {
-        // The last data never reached the disk: a safe update is not committed,
-        // so the target keeps its earlier content.
-        if (m_tmpMode) {
-            removeFile(tmpName(), true);
-            m_tmpMode = false;
-        }
+    if (!whole) {
+        discardUpdate();
         BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
     }
-    if (m_tmpMode) commitUpdate();
+    if (!commitAndUnlock())
+        BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file \"" + m_name + "\"");
 }
 
-void FilePlain::commitUpdate() {
-    for (int attempt = 1; attempt <= UPDATE_ATTEMPTS; ++attempt) {
-        if (moveFile(tmpName(), m_name, true)) {
-            m_tmpMode = false;
-            return;
-        }
-        retryPause(UPDATE_PAUSE_MS);
+void FilePlain::discardUpdate() {
+    if (m_tmpMode) {
+        removeFile(tmpName(), true);
+        m_tmpMode = false;
     }
-    BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file \"" + m_name + "\"");
+    if (holdsLock()) m_lock->unlock();
 }
 
 void FilePlain::abort() {
     if (m_closed) return;
     m_stream.close();
     const bool held = holdsLock();
-    if (held && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
-    if (held && !m_lock->targetExisted()) removeFile(m_name, false);
     m_closed = true;
     m_access = 0;
     m_position = 0;
@@ -152,6 +197,8 @@ void FilePlain::abort() {
         removeFile(tmpName(), true);
         m_tmpMode = false;
     }
+    if (held && m_createdTarget) removeFile(m_name, false);
+    if (held && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
 }
 
 bool FilePlain::readText(std::string& text, uint64_t count) {
@@ -173,14 +220,14 @@ uint64_t FilePlain::readBytes(char* buffer, uint64_t count) {
 }
 
 bool FilePlain::writeText(const std::string& text) {
-    if (!m_stream.write(text)) BROLIX_THROW(FileException, FileException::FL_WRITE, streamMessage());
+    if (!m_stream.write(text)) writeFailed();
     return true;
 }
 
 uint64_t FilePlain::writeBytes(const char* buffer, uint64_t count) {
     if (m_closed) BROLIX_THROW(FileException, FileException::FL_IS_CLOSED, m_name);
     if (!(m_access & ACCESS_WRITE)) BROLIX_THROW(FileException, FileException::FL_CANNOT_WRITE, m_name);
-    if (!m_stream.write(buffer, count)) BROLIX_THROW(FileException, FileException::FL_WRITE, streamMessage());
+    if (!m_stream.write(buffer, count)) writeFailed();
     m_position += static_cast<int64_t>(count);
     return count;
 }
@@ -197,13 +244,16 @@ std::string FilePlain::readLine() {
 }
 
 void FilePlain::writeLine(const std::string& text) {
-    if (!m_stream.writeLine(text)) BROLIX_THROW(FileException, FileException::FL_WRITE, streamMessage());
+    if (!m_stream.writeLine(text)) writeFailed();
 }
 
 void FilePlain::flush() {
     if (m_closed) BROLIX_THROW(FileException, FileException::FL_IS_CLOSED, m_name);
     if (!(m_access & ACCESS_WRITE)) BROLIX_THROW(FileException, FileException::FL_CANNOT_WRITE, m_name);
-    if (!m_stream.flush()) BROLIX_THROW(FileException, FileException::FL_FLUSH, m_name);
+    if (!m_stream.flush()) {
+        m_failed = true;
+        BROLIX_THROW(FileException, FileException::FL_FLUSH, m_name);
+    }
 }
 
 int64_t FilePlain::seek(int64_t offset, int origin) {

@@ -12,11 +12,16 @@
 #include "FileException.h"
 #include "FileOps.h"
 #include "TestDirectory.h"
+#include "testing/FaultTesting.h"
+#include "testing/FileVersions.h"
 
 using namespace Brolix;
 using Brolix::test::exists;
+using Brolix::test::exitForCode;
 using Brolix::test::readAll;
 using Brolix::test::TestDirectory;
+using Brolix::test::Worker;
+using Brolix::test::WorkerEnd;
 using Brolix::test::writeAll;
 
 namespace {
@@ -76,12 +81,9 @@ TEST_F(FilePlainTest, OpenRefusals) {
         uint16_t access;
         uint32_t code;
     } cases[] = {
-        {R | APPEND, FileException::FL_ACCESS_COMB},
-        {R | TRUNC, FileException::FL_ACCESS_COMB},
-        {R | CREATE, FileException::FL_ACCESS_COMB},
-        {R | W | TRUNC | APPEND, FileException::FL_ACCESS_COMB},
-        {0, FileException::FL_ACCESS_COMB},
-        {UNSAFE | NOLOCK, FileException::FL_ACCESS_COMB},
+        {R | APPEND, FileException::FL_ACCESS_COMB}, {R | TRUNC, FileException::FL_ACCESS_COMB},
+        {R | CREATE, FileException::FL_ACCESS_COMB}, {R | W | TRUNC | APPEND, FileException::FL_ACCESS_COMB},
+        {0, FileException::FL_ACCESS_COMB},          {UNSAFE | NOLOCK, FileException::FL_ACCESS_COMB},
     };
     for (const auto& c : cases) {
         FilePlain file(target);
@@ -127,8 +129,9 @@ TEST_F(FilePlainTest, ChecksByStateAndDirection) {
     EXPECT_EQ(file.tell(), 0);
 
     const std::vector<std::function<void()>> closedChecks = {
-        [&] { file.readBytes(buffer, 1); }, [&] { file.writeBytes("x", 1); }, [&] { file.readLine(); },
-        [&] { file.flush(); },              [&] { file.seek(0, 0); },
+        [&] { file.readBytes(buffer, 1); }, [&] { file.writeBytes("x", 1); },
+        [&] { file.readLine(); },           [&] { file.flush(); },
+        [&] { file.seek(0, 0); },
     };
     for (size_t i = 0; i < closedChecks.size(); ++i) {
         EXPECT_EQ(codeOf(closedChecks[i]), FileException::FL_IS_CLOSED) << "check " << i;
@@ -220,10 +223,11 @@ TEST_F(FilePlainTest, AbortKeepsTheEarlierContent) {
     EXPECT_FALSE(exists(target + ".tmp"));
     EXPECT_FALSE(exists(target + ".lock"));
 
-    // A target that this opening created goes again.
+    // A new target appears only when an update is committed.
     FilePlain fresh(dir.file("fresh"));
     fresh.open(W | CREATE);
-    EXPECT_TRUE(exists(dir.file("fresh")));
+    fresh.writeText("never seen");
+    EXPECT_FALSE(exists(dir.file("fresh")));
     fresh.abort();
     EXPECT_FALSE(exists(dir.file("fresh")));
     EXPECT_FALSE(exists(dir.file("fresh.tmp")));
@@ -326,11 +330,18 @@ TEST_F(FilePlainTest, FailedReplacementKeepsTheTemporaryFile) {
     EXPECT_EQ(codeOf([&] { file.close(); }, &message), FileException::FL_RENAME);
     EXPECT_EQ(message, "Failed to update the file \"" + target + "\"");
     EXPECT_TRUE(file.isClosed());
-    EXPECT_TRUE(file.inSafeUpdate());
     EXPECT_EQ(readAll(target + ".tmp"), "update");
     // 10 attempts, each a move of 6 tries with 5 pauses, and a pause after each.
     EXPECT_EQ(pauses.size(), 60u);
     EXPECT_FALSE(exists(target + ".lock"));
+    // The failed update ended with its close: a later opening of the same
+    // object commits nothing.
+    EXPECT_FALSE(file.inSafeUpdate());
+    ASSERT_EQ(std::system(("rm -rf '" + target + "'").c_str()), 0);
+    writeAll(target, "later");
+    file.open(R);
+    file.close();
+    EXPECT_EQ(readAll(target), "later");
 }
 
 TEST_F(FilePlainTest, DataThatCannotReachTheDiskFailsTheClose) {
@@ -385,6 +396,170 @@ TEST_F(FilePlainTest, AnUpdateKilledBeforeCloseLosesNothing) {
     killedDuringUpdate(target, W | APPEND, "+partial");
     EXPECT_EQ(readAll(target), "earlier");
     EXPECT_EQ(readAll(target + ".tmp"), "earlier+partial");
+}
+
+// ---- faults made for real ----
+
+/// A directory of the test with a small tmpfs mounted on it.
+class FilePlainFullDiskTest : public FilePlainTest {
+protected:
+    void SetUp() override {
+        FilePlainTest::SetUp();
+        mountPoint = dir.file("small");
+        ASSERT_EQ(::mkdir(mountPoint.c_str(), 0755), 0);
+        fs.reset(new test::PrivateTmpfs(mountPoint, 256));
+        if (!fs->usable()) GTEST_SKIP() << "no private tmpfs here (needs root and mount namespaces)";
+        path = mountPoint + "/out.conf";
+        writeAll(path, earlier);
+    }
+    void TearDown() override {
+        fs.reset();
+        FilePlainTest::TearDown();
+    }
+    /// Only the target remains, with its earlier content.
+    void expectUntouched(const char* what) {
+        EXPECT_EQ(readAll(path), earlier) << what;
+        EXPECT_FALSE(exists(path + ".tmp")) << what;
+        EXPECT_FALSE(exists(path + ".lock")) << what;
+        ::unlink((mountPoint + "/filler").c_str());
+    }
+
+    std::string mountPoint;
+    std::unique_ptr<test::PrivateTmpfs> fs;
+    std::string path;
+    const std::string earlier = std::string(100000, 'e');
+};
+
+TEST_F(FilePlainFullDiskTest, AFailedWriteOrFlushIsNeverCommitted) {
+    {
+        FilePlain file(path);
+        file.open(W);
+        EXPECT_EQ(codeOf([&] { file.writeText(std::string(200000, 'n')); }), FileException::FL_WRITE);
+        EXPECT_EQ(codeOf([&] { file.close(); }), FileException::FL_CANNOT_CLOSE);
+        EXPECT_TRUE(file.isClosed());
+        expectUntouched("close after a failed write");
+    }
+    {
+        FilePlain file(path);
+        file.open(W);
+        EXPECT_EQ(codeOf([&] { file.writeText(std::string(200000, 'n')); }), FileException::FL_WRITE);
+    }
+    expectUntouched("destructor after a failed write");
+    {
+        FilePlain file(path);
+        file.open(W);
+        fs->fill("filler");
+        file.writeText(std::string(3000, 'n'));  // held in the stream's buffer
+        EXPECT_EQ(codeOf([&] { file.flush(); }), FileException::FL_FLUSH);
+        EXPECT_EQ(codeOf([&] { file.close(); }), FileException::FL_CANNOT_CLOSE);
+        expectUntouched("close after a failed flush");
+    }
+    {
+        // The last buffered data cannot be written when the file is closed.
+        FilePlain file(path);
+        file.open(W);
+        fs->fill("filler");
+        file.writeText(std::string(3000, 'n'));
+        EXPECT_EQ(codeOf([&] { file.close(); }), FileException::FL_CANNOT_CLOSE);
+        expectUntouched("a final flush that fails");
+    }
+    {
+        // The copy that an appending update starts from does not fit.
+        writeAll(mountPoint + "/filler", std::string(100 * 1024, 'f'));
+        FilePlain file(path);
+        EXPECT_EQ(codeOf([&] { file.open(W | APPEND); }), FileException::FL_CANNOT_COPY);
+        EXPECT_TRUE(file.isClosed());
+        EXPECT_FALSE(file.inSafeUpdate());
+        expectUntouched("a copy that does not fit");
+    }
+    // With room again the same object updates the file.
+    FilePlain file(path);
+    file.open(W);
+    file.writeText("fits");
+    file.close();
+    EXPECT_EQ(readAll(path), "fits");
+}
+
+TEST_F(FilePlainTest, DataThatCannotBeFlushedToTheDiskIsNotCommitted) {
+    writeAll(target, "earlier");
+    Worker writer({"safe-write", target, "5000"}, "fail:fsync:.tmp");
+    EXPECT_EQ(writer.wait().exitCode, exitForCode(FileException::FL_CANNOT_CLOSE));
+    EXPECT_EQ(readAll(target), "earlier");
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
+}
+
+TEST_F(FilePlainTest, TheUpdateIsCommittedWhileTheLockIsHeld) {
+    writeAll(target, "earlier");
+    // The first writer stops just before its rename; the second one must find
+    // the target still locked and leave the first writer's update alone.
+    Worker first({"safe-write", target, "5000", "A"}, "stop:rename:.tmp");
+    ASSERT_TRUE(first.wait().stopped);
+    EXPECT_EQ(readAll(target), "earlier");
+    Worker second({"safe-write", target, "7000", "B"});
+    EXPECT_EQ(second.wait().exitCode, exitForCode(FileException::FL_IS_LOCKED));
+    first.resume();
+    EXPECT_EQ(first.wait().exitCode, 0);
+    EXPECT_EQ(readAll(target), std::string(5000, 'A'));
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
+}
+
+TEST_F(FilePlainTest, AWriterKilledAtItsRenameLeavesTheEarlierContent) {
+    writeAll(target, "earlier");
+    Worker killed({"--lock-seconds", "1", "safe-write", target, "5000", "K"}, "kill:rename:.tmp");
+    EXPECT_EQ(killed.wait().signal, SIGKILL);
+    EXPECT_EQ(readAll(target), "earlier");
+    EXPECT_EQ(readAll(target + ".tmp"), std::string(5000, 'K'));
+    // Once the dead writer's lock has expired the next writer gets through and
+    // makes its own temporary file.
+    ::sleep(2);
+    Worker next({"safe-write", target, "10", "N"});
+    EXPECT_EQ(next.wait().exitCode, 0);
+    EXPECT_EQ(readAll(target), std::string(10, 'N'));
+    EXPECT_FALSE(exists(target + ".tmp"));
+}
+
+TEST_F(FilePlainTest, ALinkPlantedAsTheTemporaryFileIsNotFollowed) {
+    writeAll(target, "earlier");
+    const std::string victim = dir.file("victim");
+    writeAll(victim, "not to be touched");
+    ASSERT_EQ(::symlink(victim.c_str(), (target + ".tmp").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("nowhere").c_str(), (dir.file("other.txt") + ".tmp").c_str()), 0);
+    for (const std::string& path : {target, dir.file("other.txt")}) {
+        FilePlain file(path);
+        file.open(W | CREATE);
+        file.writeText("new");
+        file.close();
+        EXPECT_EQ(readAll(path), "new") << path;
+    }
+    EXPECT_EQ(readAll(victim), "not to be touched");
+    EXPECT_FALSE(exists(dir.file("nowhere")));
+}
+
+// Several processes update one target as fast as they can while others read
+// it: every read sees one whole version, never a part or a mix.
+TEST_F(FilePlainTest, ConcurrentWritersAndReadersSeeOnlyWholeVersions) {
+    const int writers = 4;
+    const int updates = 60;
+    const size_t size = 200 * 1024;
+    writeAll(target, test::versionText(0, 0, size));
+    std::vector<std::unique_ptr<Worker>> running;
+    for (int w = 1; w <= writers; ++w) {
+        running.emplace_back(new Worker(
+            {"stress-plain", target, std::to_string(w), std::to_string(updates), std::to_string(size)}));
+    }
+    test::Poller reader([&] {
+        const std::string text = readAll(target);
+        if (test::isWholeVersion(text)) return true;
+        std::fprintf(stderr, "read %zu bytes that are no whole version\n", text.size());
+        return false;
+    });
+    for (auto& worker : running) EXPECT_EQ(worker->wait().exitCode, 0);
+    EXPECT_TRUE(reader.stop());
+    EXPECT_TRUE(test::isWholeVersion(readAll(target)));
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "FileOps.h"
 #include "TimeException.h"
+#include "platform/FileSystem.h"
 
 namespace Brolix {
 
@@ -22,6 +23,16 @@ std::string makeIdentity(const DateTime& now) {
         id.push_back(static_cast<char>(random() % 94 + 32));
     }
     return id;
+}
+
+/// A name of this object's own beside the lock file, for writing it whole
+/// before it takes the lock file's name.
+std::string privateName(const std::string& lockName) {
+    static const char HEX[] = "0123456789abcdef";
+    std::random_device random;
+    std::string name = lockName + ".";
+    for (int i = 0; i < 12; ++i) name.push_back(HEX[random() % 16]);
+    return name;
 }
 
 /// Reads one line; false when the line is empty at the end of the file (the
@@ -43,32 +54,39 @@ LockFile::LockFile(const std::string& path)
 
 LockFile::~LockFile() = default;
 
-void LockFile::readExisting() {
-    m_present = true;
-    m_holdTarget = false;
+bool LockFile::readRecord(Record& record) const {
     const std::string lockName = lockPath();
-    if (!fileExists(lockName)) {
-        m_present = false;
-        return;
-    }
-    // A lock file that cannot be read, or ends before its times, keeps the
-    // times of this object's construction: it is present but already expired.
+    if (!fileExists(lockName)) return false;
     BasicFile file;
-    if (!file.open(lockName, BasicFile::MODE_READ)) return;
+    if (!file.open(lockName, BasicFile::MODE_READ)) return true;
     std::string line;
     try {
-        if (!nextLine(file, line)) return;
-        m_lockTime.assignFields(parseDateTime(line));
-        if (!nextLine(file, line)) return;
-        m_expiry.assignFields(parseDateTime(line));
+        if (!nextLine(file, line)) return true;
+        record.lockTime.assignFields(parseDateTime(line));
+        if (!nextLine(file, line)) return true;
+        record.expiry.assignFields(parseDateTime(line));
     } catch (TimeException& e) {
         e.addLocation(__FILE__, __LINE__);
         throw e;
     }
-    if (!nextLine(file, line)) return;
-    m_ownerId = line;
-    if (!nextLine(file, line)) return;
-    m_holdTarget = (line == "original");
+    if (!nextLine(file, line)) return true;
+    record.ownerId = line;
+    if (!nextLine(file, line)) return true;
+    record.holdTarget = (line == "original");
+    return true;
+}
+
+void LockFile::readExisting() {
+    // A lock file that cannot be read, or ends before its times, keeps the
+    // times of this object's construction: it is present but already expired.
+    Record record{m_lockTime, m_expiry, std::string(), false};
+    m_present = readRecord(record);
+    m_holdTarget = false;
+    if (!m_present) return;
+    m_lockTime = record.lockTime;
+    m_expiry = record.expiry;
+    m_ownerId = record.ownerId;
+    m_holdTarget = record.holdTarget;
 }
 
 bool LockFile::lockFor(const TimeSpan& duration, bool holdTarget) {
@@ -80,28 +98,36 @@ bool LockFile::lockFor(const TimeSpan& duration, bool holdTarget) {
 bool LockFile::lock(bool holdTarget) {
     if (m_present) return false;
     const std::string lockName = lockPath();
-    if (!m_lockStream.open(lockName, BasicFile::MODE_WRITE)) return false;
-    // Flushed at once so that other writers read a whole lock file.
-    const bool written = m_lockStream.writeLine(m_lockTime.toString(true, true, false)) &&
-                         m_lockStream.writeLine(m_expiry.toString(true, true, false)) &&
-                         m_lockStream.writeLine(m_myId) &&
-                         m_lockStream.writeLine(holdTarget ? "original" : "missing") && m_lockStream.flush();
-    if (!written) {
-        // A partial lock file would block every later writer; it goes.
-        m_lockStream.close();
+    const std::string draft = privateName(lockName);
+    BasicFile file;
+    if (!file.create(draft, BasicFile::MODE_WRITE)) return false;
+    const bool written = file.writeLine(m_lockTime.toString(true, true, false)) &&
+                         file.writeLine(m_expiry.toString(true, true, false)) && file.writeLine(m_myId) &&
+                         file.writeLine(holdTarget ? "original" : "missing") && file.close();
+    // The move fails when a lock file exists: then another writer got there
+    // first.
+    if (!written || !platform::moveFile(draft, lockName)) {
+        file.close();
+        deleteFile(draft);
+        if (written) readExisting();
+        return false;
+    }
+    // The target is held only when it exists: a missing target is not created
+    // before there is content for it.
+    if (holdTarget && fileExists(m_path) && !m_targetStream.open(m_path, BasicFile::MODE_APPEND)) {
         deleteFile(lockName);
         return false;
     }
-    if (holdTarget && !m_targetStream.open(m_path, BasicFile::MODE_APPEND)) {
-        m_lockStream.close();
-        deleteFile(lockName);
-        return false;
-    }
+    // Kept open while the lock is held, so that the system knows the file in
+    // use.
+    m_lockStream.open(lockName, BasicFile::MODE_READ);
     m_present = true;
     m_ownerId = m_myId;
     m_holdTarget = holdTarget;
     return true;
 }
+
+void LockFile::releaseTarget() { m_targetStream.close(); }
 
 bool LockFile::unlock() {
     if (!m_present) return true;
@@ -109,11 +135,24 @@ bool LockFile::unlock() {
     if (!mine && DateTime() < m_expiry) return false;
     const std::string lockName = lockPath();
     if (mine) {
-        if (m_holdTarget) m_targetStream.close();
+        m_targetStream.close();
         m_lockStream.close();
         deleteFile(lockName);
-    } else if (!deleteFile(lockName) && fileExists(lockName)) {
-        return false;
+        m_present = false;
+        return true;
+    }
+    // The expired lock may have been broken and taken anew by another writer
+    // since it was read: only the lock that was judged stale is removed.
+    Record record{m_lockTime, m_expiry, std::string(), false};
+    if (readRecord(record)) {
+        if (record.ownerId != m_ownerId || record.expiry.value() != m_expiry.value()) {
+            m_lockTime = record.lockTime;
+            m_expiry = record.expiry;
+            m_ownerId = record.ownerId;
+            m_holdTarget = record.holdTarget;
+            return false;
+        }
+        if (!deleteFile(lockName) && fileExists(lockName)) return false;
     }
     m_present = false;
     return true;

@@ -9,13 +9,19 @@
 ///
 /// A writer that finds a valid foreign lock stays away; a lock whose validity
 /// has run out may be broken by anyone; a holder always removes its own lock.
-/// Taking the lock is not atomic: two writers that both find no lock file can
-/// both write one, and the later file wins. The protocol relies on durations and
-/// on writers checking first.
 ///
-/// Holding the target open creates it when it is missing and never changes its
-/// content: during a safe update the target keeps its earlier content until the
-/// update is committed.
+/// Taking the lock is atomic: the four lines are written to a file of a name of
+/// this object's own and moved to "name.lock" by a move that fails when that
+/// name exists. Of two writers that both found no lock, exactly one gets it, and
+/// nobody ever reads a lock file that is still being written. A stale lock is
+/// broken only when it still holds what was judged stale, so a writer never
+/// removes a lock that another writer has just taken.
+///
+/// Holding the target open never creates it and never changes its content:
+/// during a safe update the target keeps its earlier content until the update is
+/// committed, and a new target appears only with the committed content. The
+/// hold is given up (releaseTarget) before the committed file replaces the
+/// target, while the lock itself is still held.
 #pragma once
 
 #include <string>
@@ -49,8 +55,12 @@ public:
     /// the target cannot be written.
     bool lock(bool holdTarget);
     /// True when no lock is present afterwards: this object's own lock is
-    /// removed at any time, a foreign one only after its expiry.
+    /// removed at any time, a foreign one only after its expiry and only while
+    /// the lock file still holds the lock that was found expired (otherwise the
+    /// newer lock is taken note of and the result is false).
     bool unlock();
+    /// Closes this object's hold on the target, keeping the lock.
+    void releaseTarget();
 
     const std::string& ownerId() const { return m_ownerId; }
     const std::string& myId() const { return m_myId; }
@@ -60,6 +70,17 @@ public:
     std::string lockPath() const { return m_path + ".lock"; }
 
 private:
+    /// What a lock file says.
+    struct Record {
+        DateTime lockTime;
+        DateTime expiry;
+        std::string ownerId;
+        bool holdTarget = false;
+    };
+    /// Reads the lock file into `record`; false when there is none. A file that
+    /// cannot be read, or ends before its times, keeps the times the record
+    /// came with.
+    bool readRecord(Record& record) const;
     void readExisting();
 
     BasicFile m_targetStream;

@@ -133,9 +133,10 @@ TEST_F(LockFileTest, BadTimeLineThrows) {
 }
 
 TEST_F(LockFileTest, HoldingTheTargetKeepsItsContent) {
+    // A missing target is not made: it appears only with committed content.
     LockFile fresh(target);
     ASSERT_TRUE(fresh.lockFor(TimeSpan(30), true));
-    EXPECT_TRUE(exists(target));
+    EXPECT_FALSE(exists(target));
     EXPECT_EQ(lockLines()[3], "original");
     ASSERT_TRUE(fresh.unlock());
 

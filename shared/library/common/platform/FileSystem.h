@@ -78,11 +78,16 @@ bool copyFile(const std::string& source, const std::string& destination, bool fa
 bool moveFile(const std::string& source, const std::string& destination);
 
 /// Moves a file, replacing an existing destination; across file systems by
-/// copying and deleting. The data is on disk when it returns true.
+/// copying and deleting. The data is on disk when it returns true: a source
+/// whose data cannot be flushed to the disk is not moved.
 bool moveFileReplace(const std::string& source, const std::string& destination);
 
 /// Deletes a file (not a directory).
 bool deleteFile(const std::string& path);
+
+/// Makes sure that what was written to the file is on the disk, not only in the
+/// system's caches; false when the system reports that it could not.
+bool flushFile(const std::string& path);
 
 /// The system error code of the calling thread's last failed call of this layer.
 uint32_t lastError();

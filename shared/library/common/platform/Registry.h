@@ -5,14 +5,10 @@
 /// carry no policy of their own: result codes and fallbacks are the caller's.
 ///
 /// On Linux the store is one text file in the REGEDIT4 export format, named by
-/// the environment variable "BROLIX_REGISTRY" (default "/etc/brolix/registry.reg").
-/// A missing file is an empty registry. A file that cannot be parsed is never
-/// rewritten: opening a key for reading or writing fails. Every change is made
-/// under an exclusive advisory lock on the file "<store>.lock", by reading the
-/// store afresh, writing the new content to a temporary file in the same
-/// directory, flushing it and renaming it over the store; a reader therefore
-/// always sees one whole version of the file, and concurrent writers of
-/// different values lose none of them.
+/// the environment variable "BROLIX_REGISTRY" (default "/etc/brolix/registry.reg");
+/// posix/RegistryFile.h says how it is kept whole under concurrent writers and
+/// crashes. A missing file is an empty registry. A file that cannot be parsed is
+/// never rewritten: opening a key for reading or writing fails.
 #pragma once
 
 #include <cstdint>
@@ -74,6 +70,11 @@ void registryCloseKey(RegistryKey key);
 
 /// Where the store is, for messages to a user (on Linux the store file's path).
 std::string registryLocation();
+
+/// In words, why the calling thread's last failed call of this layer failed,
+/// for messages to a user (on Linux it names the store file and, for a store
+/// that cannot be parsed, the line).
+std::string registryProblem();
 
 }  // namespace platform
 }  // namespace Brolix

@@ -14,6 +14,20 @@ namespace platform {
 /// "w+b", "a+b"); null when the system refuses.
 std::FILE* openStream(const std::string& path, const char* mode);
 
+/// Creates the file `path`, which must not exist yet, and returns a C runtime
+/// descriptor open for reading and writing; -1 when the system refuses. A name
+/// that exists in any form fails the call, a symbolic link included, so a link
+/// planted under the name is never followed.
+int createNewFile(const std::string& path);
+
+/// Closes a descriptor that createNewFile gave.
+void closeFile(int descriptor);
+
+/// Creates the file `path` as createNewFile does and opens a stream on it with a
+/// C stream mode; the file starts empty whatever the mode. Null when the system
+/// refuses.
+std::FILE* createStream(const std::string& path, const char* mode);
+
 /// Moves the stream to `offset` relative to `whence` (SEEK_SET, SEEK_CUR,
 /// SEEK_END); false when the stream refuses the position.
 bool seekStream(std::FILE* stream, int64_t offset, int whence);

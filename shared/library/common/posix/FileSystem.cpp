@@ -47,12 +47,15 @@ bool isHiddenName(const std::string& native) {
     return name.size() > 1 && name[0] == '.' && name != "..";
 }
 
-/// Flushes a file's data (or a directory's entries) to the disk.
-void syncPath(const std::string& native, int flags) {
+/// Flushes a file's data (or a directory's entries) to the disk; false with
+/// the error recorded when the system cannot.
+bool syncPath(const std::string& native, int flags) {
     const int fd = ::open(native.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
+    if (fd < 0) return fail(errno);
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
     ::close(fd);
+    return synced || fail(error);
 }
 
 std::string parentOf(const std::string& native) {
@@ -196,14 +199,15 @@ bool moveFileReplace(const std::string& source, const std::string& destination) 
     const std::string to = toNativePath(destination);
     // The data reaches the disk before the new name does, so a crash leaves
     // either the old file or the complete new one.
-    syncPath(from, O_RDONLY);
+    if (!syncPath(from, O_RDONLY)) return false;
     if (::rename(from.c_str(), to.c_str()) != 0) {
         const int error = errno;
         if (error != EXDEV) return fail(error);
-        if (!copyNative(from, to, false)) return false;
-        syncPath(to, O_RDONLY);
+        if (!copyNative(from, to, false) || !syncPath(to, O_RDONLY)) return false;
         if (::unlink(from.c_str()) != 0) return fail(errno);
     }
+    // The new name is on the disk once the directory is. The move has happened
+    // whatever this reports, so its result does not count.
     syncPath(parentOf(to), O_RDONLY | O_DIRECTORY);
     return true;
 }
@@ -212,6 +216,8 @@ bool deleteFile(const std::string& path) {
     if (::unlink(toNativePath(path).c_str()) != 0) return fail(errno);
     return true;
 }
+
+bool flushFile(const std::string& path) { return syncPath(toNativePath(path), O_RDONLY); }
 
 uint32_t lastError() { return t_lastError; }
 

@@ -1,14 +1,19 @@
 #include "platform/Registry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "SystemInfo.h"
+#include "testing/FaultTesting.h"
 
 using namespace Brolix;
 using namespace Brolix::platform;
@@ -264,6 +269,108 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
             EXPECT_EQ(value, name + "-value");
         }
     }
+}
+
+// ---- faults made for real ----
+
+/// The names in the store's directory other than the store and its lock file.
+std::vector<std::string> leftovers(const std::string& store) {
+    std::vector<std::string> names;
+    const std::filesystem::path path(store);
+    for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) {
+        const std::string name = entry.path().filename().string();
+        if (name != path.filename().string() && name != path.filename().string() + ".lock")
+            names.push_back(name);
+    }
+    return names;
+}
+
+TEST_F(RegistryTest, AWriterKilledBeforeItsRenameLeavesTheStoreAndNoLitter) {
+    ASSERT_EQ(setResource("Kept", "1"), 0);
+    const std::string before = readStore();
+    test::Worker killed({"set-resource", "Lost", "2"}, "kill:rename:registry.reg.tmp");
+    EXPECT_EQ(killed.wait().signal, SIGKILL);
+    EXPECT_EQ(readStore(), before);
+    EXPECT_EQ(leftovers(m_store), std::vector<std::string>{"registry.reg.tmp"});
+    // The next change makes its own temporary file and leaves none behind.
+    ASSERT_EQ(setResource("Next", "3"), 0);
+    EXPECT_TRUE(leftovers(m_store).empty());
+    std::string value;
+    EXPECT_EQ(getResource("Kept", value), 0);
+    EXPECT_EQ(getResource("Lost", value), 2);
+}
+
+TEST_F(RegistryTest, AChangeThatCannotReachTheDiskIsNotMade) {
+    ASSERT_EQ(setResource("Kept", "1"), 0);
+    const std::string before = readStore();
+    test::Worker writer({"set-resource", "Lost", "2"}, "fail:fsync:registry.reg.tmp");
+    EXPECT_EQ(writer.wait().exitCode, 1);
+    EXPECT_EQ(readStore(), before);
+    EXPECT_TRUE(leftovers(m_store).empty());
+}
+
+// A writer that holds the store's lock and never lets go (stopped, stuck)
+// holds up no reader, and another writer gives up after a while.
+TEST_F(RegistryTest, AStoppedWriterHoldsNobodyUpForLong) {
+    ASSERT_EQ(setResource("Kept", "1"), 0);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open((m_store + ".lock").c_str(), O_RDWR);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0) _exit(1);
+        if (::write(ready[1], "x", 1) != 1) _exit(1);
+        ::pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    std::string value;
+    EXPECT_EQ(getResource("Kept", value), 0);
+    EXPECT_EQ(value, "1");
+    EXPECT_EQ(setResource("Blocked", "2"), 1);
+    EXPECT_NE(registryProblem().find("another writer has held the store"), std::string::npos)
+        << registryProblem();
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(setResource("Blocked", "2"), 0);
+}
+
+// Loading a store needs memory in proportion to its size; when there is not
+// enough, the read fails with its result code and the program goes on.
+TEST_F(RegistryTest, AStoreTooLargeForTheMemoryLeftFailsTheRead) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves address space beyond any limit this test could set";
+#else
+    std::string store = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brolix\\Resources]\n";
+    for (int i = 0; i < 200000; ++i) {
+        store += "\"Value" + std::to_string(i) + "\"=\"" + std::string(100, 'v') + "\"\n";
+    }
+    writeStore(store);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Room for what the process holds now and a few megabytes, not for the
+        // 25 MB store.
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (8u << 20);
+        const struct rlimit rl = {limit, limit};
+        if (::setrlimit(RLIMIT_AS, &rl) != 0) _exit(3);
+        std::string value;
+        const int rc = getResource("Value1", value);
+        if (rc != 2) _exit(10 + rc);
+        _exit(registryProblem() == "not enough memory to read the resource store" ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "the reading process ended with signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 }  // namespace

@@ -1,0 +1,184 @@
+#include "posix/RegistryFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/NativePath.h"
+
+namespace Brolix {
+namespace platform {
+
+namespace {
+
+const char DEFAULT_STORE[] = "/etc/brolix/registry.reg";
+
+thread_local std::string t_problem;
+
+std::string systemProblem(const std::string& file, int error) { return file + ": " + std::strerror(error); }
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+void makeDirectories(const std::string& dir) {
+    if (dir.empty() || dir == "/" || dir == ".") return;
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) return;
+    makeDirectories(directoryOf(dir));
+    ::mkdir(dir.c_str(), 0755);
+}
+
+bool writeAll(int fd, const std::string& content) {
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string RegistryFile::path() {
+    const char* env = std::getenv("BROLIX_REGISTRY");
+    std::string path = (env != nullptr && *env != '\0') ? std::string(env) : std::string(DEFAULT_STORE);
+    path = toNativePath(path);
+    // Follow a symbolic link so that the file it points to is the one replaced.
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    return path;
+}
+
+bool RegistryFile::load(const std::string& path, RegistryDocument& document) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        document = RegistryDocument();
+        if (error == ENOENT) return true;
+        setProblem(systemProblem(path, error));
+        return false;
+    }
+    std::string content;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) content.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    int error = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = errno;
+        if (n <= 0) break;
+        content.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (error != 0) {
+        setProblem(systemProblem(path, error));
+        return false;
+    }
+    RegistryDocument::ParseError parseError;
+    if (!document.parse(content, &parseError)) {
+        setProblem(path + ":" + std::to_string(parseError.line) + ": " + parseError.what);
+        return false;
+    }
+    return true;
+}
+
+RegistryFile::WriteLock::WriteLock(const std::string& store) {
+    const std::string lockPath = store + ".lock";
+    m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0 && errno == ENOENT) {
+        makeDirectories(directoryOf(store));
+        m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    }
+    if (m_fd < 0) {
+        setProblem(systemProblem(lockPath, errno));
+        return;
+    }
+    // Another writer holds the lock only for the moment of one change; one that
+    // keeps it longer is stopped or stuck, and waiting on would hang this
+    // program too.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WRITE_LOCK_WAIT_MS);
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+            m_locked = true;
+            return;
+        }
+        const int error = errno;
+        if (error != EWOULDBLOCK && error != EINTR) {
+            setProblem(systemProblem(lockPath, error));
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            setProblem(lockPath + ": another writer has held the store for more than " +
+                       std::to_string(WRITE_LOCK_WAIT_MS / 1000) + " seconds");
+            return;
+        }
+        std::this_thread::sleep_for(pause);
+        if (pause < std::chrono::milliseconds(50)) pause *= 2;
+    }
+}
+
+RegistryFile::WriteLock::~WriteLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing the description drops the lock
+}
+
+bool RegistryFile::save(const std::string& path, const RegistryDocument& document) {
+    const std::string temp = path + ".tmp";
+    // Only writers holding the lock make this file, so one found here was left
+    // by a writer that died; it is made anew, never through a planted link.
+    if (::unlink(temp.c_str()) != 0 && errno != ENOENT) {
+        setProblem(systemProblem(temp, errno));
+        return false;
+    }
+    mode_t mode = 0644;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        setProblem(systemProblem(temp, errno));
+        return false;
+    }
+    const std::string text = document.format();
+    int error = 0;
+    if (::fchmod(fd, mode) != 0 || !writeAll(fd, text) || ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        setProblem(systemProblem(path, error));
+        return false;
+    }
+    // The new name is on the disk once the directory is; a failure here cannot
+    // be undone, the store has been replaced already.
+    const int dir = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+const std::string& RegistryFile::lastProblem() { return t_problem; }
+
+void RegistryFile::setProblem(std::string problem) { t_problem = std::move(problem); }
+
+}  // namespace platform
+}  // namespace Brolix
