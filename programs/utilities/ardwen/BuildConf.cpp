@@ -72,6 +72,8 @@ FileRead readWholeFile(const std::string& path, std::unique_ptr<char[]>& content
     return result;
 }
 
+FatalEnding g_fatalEnding = nullptr;
+
 const std::string kNoText;
 const std::string kTypeAttribute = "type";
 
@@ -91,6 +93,8 @@ const TiXmlElement* nextObject(const TiXmlNode* node) {
 }
 
 }  // namespace
+
+void setFatalEnding(FatalEnding ending) { g_fatalEnding = ending; }
 
 // ---------------------------------------------------------------------------
 // Reading the XML vocabulary
@@ -193,6 +197,7 @@ void BuildConf::endWithFatal(int32_t number, ParamStream params, int exitCode, c
     }
     // The logging chain has written the message by the time fatal returns; exit
     // flushes the streams that are still open.
+    if (g_fatalEnding != nullptr) g_fatalEnding(exitCode);
     std::exit(exitCode);
 }
 

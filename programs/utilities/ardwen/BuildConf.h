@@ -53,6 +53,13 @@ constexpr size_t MAX_XML_NESTING = 2000;
 /// Access value of output files: write, truncate, create, unsafe, no lock (110).
 constexpr uint16_t OUTPUT_ACCESS = 0x02 | 0x04 | 0x08 | 0x20 | 0x40;
 
+/// How a fatal failure ends the build once its message is sent: without an
+/// ending of its own (null, the default) the process exits with the code. A
+/// program that runs many builds in one process, such as a fuzz target,
+/// installs its own, which must not return (it throws).
+using FatalEnding = void (*)(int exitCode);
+void setFatalEnding(FatalEnding ending);
+
 class BuildConf {
 public:
     /// Performs the whole build. `buildListArgument` is the build list's path
