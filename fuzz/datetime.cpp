@@ -17,6 +17,7 @@
 
 #include "DateTime.h"
 #include "TimeException.h"
+#include "testing/ZonedText.h"
 
 using namespace Brolix;
 
@@ -32,20 +33,6 @@ int64_t readBack(const std::string& text) {
     } catch (const TimeException&) {
         return -1;
     }
-}
-
-std::string zonedText(int64_t seconds, int offset, bool compact) {
-    const time_t wall = static_cast<time_t>(seconds + offset * 60LL);
-    std::tm tm{};
-    gmtime_r(&wall, &tm);
-    const int size = offset < 0 ? -offset : offset;
-    char text[64];
-    std::snprintf(
-        text, sizeof text,
-        compact ? "%04d%02d%02dT%02d%02d%02d%c%02d%02d" : "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d",
-        tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-        offset < 0 ? '-' : '+', size / 60, size % 60);
-    return text;
 }
 
 int daysInMonth(int year, int month) {
@@ -117,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const bool compact : {false, true}) {
         check(readBack(value.toString(true, compact, false)) == instant);
         check(readBack(value.toString(false, compact, true)) == instant);
-        check(readBack(zonedText(instant, offset, compact)) == instant);
+        check(readBack(test::zonedText(instant, offset, compact)) == instant);
     }
     return 0;
 }

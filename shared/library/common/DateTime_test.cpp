@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "TimeException.h"
+#include "testing/ZonedText.h"
 
 using namespace Brolix;
 
@@ -604,22 +605,6 @@ bool readsAs(const std::string& text, int64_t expected) {
     return false;
 }
 
-// The wall-clock text of `seconds` in the zone `offset` minutes east of UTC,
-// written with the C library, extended or basic.
-std::string zonedText(int64_t seconds, int offset, bool compact) {
-    const time_t wall = static_cast<time_t>(seconds + offset * 60LL);
-    std::tm tm{};
-    gmtime_r(&wall, &tm);
-    const int size = offset < 0 ? -offset : offset;
-    char text[64];
-    std::snprintf(
-        text, sizeof text,
-        compact ? "%04d%02d%02dT%02d%02d%02d%c%02d%02d" : "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d",
-        tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-        offset < 0 ? '-' : '+', size / 60, size % 60);
-    return text;
-}
-
 void checkTheEnds() {
     const int64_t latest = DateTime::LATEST;
     const struct {
@@ -654,8 +639,8 @@ void checkEveryInstant() {
         good = readsAs(value.toString(true, false, false), t) && good;
         good = readsAs(value.toString(true, true, false), t) && good;
         for (const int offset : offsets) {
-            good = readsAs(zonedText(t, offset, false), t) && good;
-            good = readsAs(zonedText(t, offset, true), t) && good;
+            good = readsAs(test::zonedText(t, offset, false), t) && good;
+            good = readsAs(test::zonedText(t, offset, true), t) && good;
         }
     }
     std::exit(good ? 0 : 1);
