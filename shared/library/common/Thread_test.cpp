@@ -47,6 +47,19 @@ TEST(ThreadTest, RunWithStackGivesTheStackAskedOrRunsNothing) {
         64u << 20, [](void* context) { *static_cast<size_t*>(context) = descend(40000); }, &reached));
     EXPECT_EQ(40000u, reached);
 
+    // The thread kept for such work is not in a forked child, which gets its own.
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(20);
+        size_t inChild = 0;
+        const bool ran = platform::runWithStack(
+            64u << 20, [](void* context) { *static_cast<size_t*>(context) = descend(100); }, &inChild);
+        _exit(ran && inChild == 100 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
     bool ran = false;
     EXPECT_FALSE(platform::runWithStack(
         SIZE_MAX / 2, [](void* context) { *static_cast<bool*>(context) = true; }, &ran));

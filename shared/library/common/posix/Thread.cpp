@@ -96,7 +96,12 @@ void* runStackedWork(void* argument) {
 // A forked child has only the thread that forked: the worker is not there, and
 // its state may have been taken by a thread that is not there either.
 void forgetWorkerInChild() {
-    g_worker = new StackedWorker;
+    StackedWorker& w = *g_worker;
+    pthread_mutex_init(&w.mutex, nullptr);
+    pthread_cond_init(&w.changed, nullptr);
+    w.stackBytes = 0;
+    w.pending = false;
+    w.stop = false;
     pthread_mutex_init(&g_callers, nullptr);
 }
 
