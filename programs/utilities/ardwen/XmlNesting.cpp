@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -291,12 +292,13 @@ size_t DepthScanner::otherNode(size_t i, bool* ranOut) const {
         from = i + 9;
     }
     const size_t length = std::strlen(terminator);
-    const void* found = from < m_size ? memmem(m_data + from, m_size - from, terminator, length) : nullptr;
-    if (found == nullptr) {
+    const std::string_view text(reinterpret_cast<const char*>(m_data), m_size);
+    const size_t found = from < m_size ? text.find(terminator, from) : std::string_view::npos;
+    if (found == std::string_view::npos) {
         *ranOut = true;
         return terminator[0] == ']' ? kStop : m_size;
     }
-    const size_t after = static_cast<size_t>(static_cast<const unsigned char*>(found) - m_data) + length;
+    const size_t after = found + length;
     // A CDATA section's closing text is read by ReadText, which returns null
     // when nothing follows.
     if (terminator[0] == ']' && at(after) == 0) return kStop;

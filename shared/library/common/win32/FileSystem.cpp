@@ -1,0 +1,175 @@
+// Whole-file services on the system's own calls: FindFirstFileA, GetFullPathNameA,
+// FileTimeToSystemTime, GetDriveTypeA, SetFileAttributesA, CopyFileA, MoveFileA,
+// MoveFileExA, DeleteFileA and FlushFileBuffers. Error codes are GetLastError's, kept per thread at
+// the failing call (other calls in between would overwrite the system's own).
+//
+// Attributes are translated bit by bit between the system's FILE_ATTRIBUTE_*
+// values and the library's. Times of directory entries are FILETIMEs (100 ns
+// since 1601) and become seconds since 1970.
+#include "platform/FileSystem.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/NativePath.h"
+
+namespace Brolix {
+namespace platform {
+
+namespace {
+
+thread_local uint32_t t_lastError = 0;
+
+bool fail(DWORD error) {
+    t_lastError = static_cast<uint32_t>(error);
+    return false;
+}
+
+bool failWithLastError() { return fail(::GetLastError()); }
+
+struct AttributePair {
+    uint16_t library;
+    DWORD system;
+};
+
+const AttributePair ATTRIBUTES[] = {
+    {ATTR_ARCHIVE, FILE_ATTRIBUTE_ARCHIVE},     {ATTR_COMPRESSED, FILE_ATTRIBUTE_COMPRESSED},
+    {ATTR_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY}, {ATTR_ENCRYPTED, FILE_ATTRIBUTE_ENCRYPTED},
+    {ATTR_HIDDEN, FILE_ATTRIBUTE_HIDDEN},       {ATTR_OFFLINE, FILE_ATTRIBUTE_OFFLINE},
+    {ATTR_READONLY, FILE_ATTRIBUTE_READONLY},   {ATTR_SYSTEM, FILE_ATTRIBUTE_SYSTEM},
+    {ATTR_TEMPORARY, FILE_ATTRIBUTE_TEMPORARY}, {ATTR_NORMAL, FILE_ATTRIBUTE_NORMAL},
+    {ATTR_SPARSE, FILE_ATTRIBUTE_SPARSE_FILE},
+};
+
+// The FILETIME of 1970-01-01 00:00:00 UTC, and its unit per second.
+const int64_t EPOCH_1970 = 116444736000000000LL;
+const int64_t TICKS_PER_SECOND = 10000000LL;
+
+int64_t toSeconds(const FILETIME& time) {
+    const int64_t ticks =
+        static_cast<int64_t>(static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+    const int64_t since1970 = ticks - EPOCH_1970;
+    // Whole seconds, rounded down also before 1970.
+    return since1970 >= 0 ? since1970 / TICKS_PER_SECOND
+                          : -((-since1970 + TICKS_PER_SECOND - 1) / TICKS_PER_SECOND);
+}
+
+}  // namespace
+
+bool findFirstFile(const std::string& path, FileStatus& status) {
+    WIN32_FIND_DATAA found;
+    const HANDLE search = ::FindFirstFileA(toNativePath(path).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return failWithLastError();
+    ::FindClose(search);
+    status = FileStatus();
+    status.size = static_cast<uint64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
+    for (const AttributePair& a : ATTRIBUTES) {
+        if (found.dwFileAttributes & a.system) status.attributes |= a.library;
+    }
+    status.created = toSeconds(found.ftCreationTime);
+    status.accessed = toSeconds(found.ftLastAccessTime);
+    status.modified = toSeconds(found.ftLastWriteTime);
+    return true;
+}
+
+// The system's ANSI call forms paths of at most MAX_PATH characters; a longer one
+// is refused (ERROR_FILENAME_EXCED_RANGE) and gives "", like the calls that would
+// use it.
+std::string fullPathName(const std::string& path) {
+    if (path.empty()) return std::string();
+    const std::string native = toNativePath(path);
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            ::GetFullPathNameA(native.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (length == 0) {
+            fail(::GetLastError());
+            return std::string();
+        }
+        // Too small: the length needed, zero included, came back instead.
+        if (length < buffer.size()) return std::string(buffer.data(), length);
+        buffer.resize(length);
+    }
+}
+
+bool toSystemTime(int64_t seconds, SystemTime& time) {
+    // A FILETIME counts from 1601 and has 63 usable bits.
+    if (seconds < -EPOCH_1970 / TICKS_PER_SECOND || seconds > (INT64_MAX - EPOCH_1970) / TICKS_PER_SECOND) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    const int64_t ticks = seconds * TICKS_PER_SECOND + EPOCH_1970;
+    FILETIME file;
+    file.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
+    file.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+    SYSTEMTIME system;
+    if (!::FileTimeToSystemTime(&file, &system)) return failWithLastError();
+    time.year = system.wYear;
+    time.month = system.wMonth;
+    time.day = system.wDay;
+    time.hour = system.wHour;
+    time.minute = system.wMinute;
+    time.second = system.wSecond;
+    return true;
+}
+
+uint32_t driveType(const std::string& drive) {
+    // The system wants the root directory, "C:\"; callers name the drive "C:".
+    std::string root = toNativePath(drive);
+    if (!root.empty() && root.back() != '\\' && root.back() != '/') root += '\\';
+    return static_cast<uint32_t>(::GetDriveTypeA(root.c_str()));
+}
+
+bool setFileAttributes(const std::string& path, uint16_t attributes) {
+    const uint16_t settable = ATTR_ARCHIVE | ATTR_HIDDEN | ATTR_OFFLINE | ATTR_READONLY | ATTR_SYSTEM |
+                              ATTR_TEMPORARY | ATTR_NORMAL;
+    DWORD system = 0;
+    for (const AttributePair& a : ATTRIBUTES) {
+        if (attributes & settable & a.library) system |= a.system;
+    }
+    if (!::SetFileAttributesA(toNativePath(path).c_str(), system)) return failWithLastError();
+    return true;
+}
+
+bool copyFile(const std::string& source, const std::string& destination, bool failIfExists) {
+    if (!::CopyFileA(toNativePath(source).c_str(), toNativePath(destination).c_str(),
+                     failIfExists ? TRUE : FALSE))
+        return failWithLastError();
+    return true;
+}
+
+bool moveFile(const std::string& source, const std::string& destination) {
+    if (!::MoveFileA(toNativePath(source).c_str(), toNativePath(destination).c_str()))
+        return failWithLastError();
+    return true;
+}
+
+bool moveFileReplace(const std::string& source, const std::string& destination) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+    if (!::MoveFileExA(toNativePath(source).c_str(), toNativePath(destination).c_str(), flags))
+        return failWithLastError();
+    return true;
+}
+
+bool deleteFile(const std::string& path) {
+    if (!::DeleteFileA(toNativePath(path).c_str())) return failWithLastError();
+    return true;
+}
+
+bool flushFile(const std::string& path) {
+    // FlushFileBuffers writes out everything the system holds for the file, from
+    // any handle; it needs a handle with write access.
+    const HANDLE file = ::CreateFileA(toNativePath(path).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failWithLastError();
+    const bool flushed = ::FlushFileBuffers(file) != 0;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    return flushed || fail(error);
+}
+
+uint32_t lastError() { return t_lastError; }
+
+}  // namespace platform
+}  // namespace Brolix

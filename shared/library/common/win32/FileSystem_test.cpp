@@ -1,0 +1,237 @@
+// The Windows backend's file-system services against the system itself: what a
+// directory entry says, attributes, copying and moving with the system's error
+// codes, full paths, times, drives, directories and the current directory.
+#include "platform/FileSystem.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "TestFolder.h"
+#include "platform/CurrentDirectory.h"
+#include "platform/Directory.h"
+
+using namespace Brolix::platform;
+using Brolix::test::exists;
+using Brolix::test::readWhole;
+using Brolix::test::TestFolder;
+using Brolix::test::writeWhole;
+
+namespace {
+
+/// Makes `folder` the current directory for the object's lifetime.
+class InFolder {
+public:
+    explicit InFolder(const std::string& folder) {
+        char previous[MAX_PATH + 1];
+        if (::GetCurrentDirectoryA(sizeof previous, previous) > 0) m_previous = previous;
+        ::SetCurrentDirectoryA(folder.c_str());
+    }
+    ~InFolder() { ::SetCurrentDirectoryA(m_previous.c_str()); }
+
+private:
+    std::string m_previous;
+};
+
+TEST(Win32FileSystemTest, DescribesFilesAndDirectories) {
+    TestFolder folder;
+    ASSERT_FALSE(folder.path().empty());
+    const int64_t before = static_cast<int64_t>(std::time(nullptr)) - 2;
+    ASSERT_TRUE(writeWhole(folder.file("five.txt"), "hello"));
+    const int64_t after = static_cast<int64_t>(std::time(nullptr)) + 2;
+
+    FileStatus status;
+    ASSERT_TRUE(findFirstFile(folder.file("five.txt"), status));
+    EXPECT_EQ(status.size, 5u);
+    EXPECT_EQ(status.attributes & (ATTR_DIRECTORY | ATTR_READONLY), 0);
+    for (int64_t t : {status.created, status.modified, status.accessed}) {
+        EXPECT_GE(t, before);
+        EXPECT_LE(t, after);
+    }
+
+    ASSERT_TRUE(findFirstFile(folder.file("*.txt"), status));
+    EXPECT_EQ(status.size, 5u);
+    ASSERT_TRUE(findFirstFile(folder.path(), status));
+    EXPECT_NE(status.attributes & ATTR_DIRECTORY, 0);
+
+    EXPECT_FALSE(findFirstFile(folder.file("missing.txt"), status));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(findFirstFile(folder.file("missing\\x.txt"), status));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(Win32FileSystemTest, SizesBeyondFourGibibytesKeepTheirHighHalf) {
+    TestFolder folder;
+    const std::string path = folder.file("large.bin");
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = (5LL << 30) + 3;
+    const bool sized = ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+    ::CloseHandle(file);
+    ASSERT_TRUE(sized);
+
+    FileStatus status;
+    ASSERT_TRUE(findFirstFile(path, status));
+    EXPECT_EQ(status.size, (5ULL << 30) + 3);
+}
+
+TEST(Win32FileSystemTest, ReadOnlyAttributeGuardsAFileUntilCleared) {
+    TestFolder folder;
+    const std::string path = folder.file("guarded.txt");
+    ASSERT_TRUE(writeWhole(path, "x"));
+
+    ASSERT_TRUE(setFileAttributes(path, ATTR_READONLY));
+    FileStatus status;
+    ASSERT_TRUE(findFirstFile(path, status));
+    EXPECT_NE(status.attributes & ATTR_READONLY, 0);
+    EXPECT_FALSE(deleteFile(path));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(exists(path));
+
+    ASSERT_TRUE(setFileAttributes(path, ATTR_NORMAL));
+    ASSERT_TRUE(findFirstFile(path, status));
+    EXPECT_EQ(status.attributes & ATTR_READONLY, 0);
+    EXPECT_TRUE(deleteFile(path));
+    EXPECT_FALSE(exists(path));
+
+    EXPECT_FALSE(setFileAttributes(path, ATTR_NORMAL));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Win32FileSystemTest, CopiesAndMovesWithTheSystemsAnswers) {
+    TestFolder folder;
+    const std::string a = folder.file("a.txt");
+    const std::string b = folder.file("b.txt");
+    const std::string c = folder.file("c.txt");
+    ASSERT_TRUE(writeWhole(a, "first"));
+    ASSERT_TRUE(writeWhole(b, "second"));
+
+    EXPECT_FALSE(copyFile(a, b, true));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(readWhole(b), "second");
+    EXPECT_TRUE(copyFile(a, b, false));
+    EXPECT_EQ(readWhole(b), "first");
+    ASSERT_TRUE(writeWhole(b, "second"));
+
+    EXPECT_FALSE(moveFile(a, b));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(readWhole(a), "first");
+    EXPECT_EQ(readWhole(b), "second");
+    EXPECT_TRUE(moveFile(a, c));
+    EXPECT_FALSE(exists(a));
+    EXPECT_EQ(readWhole(c), "first");
+
+    EXPECT_TRUE(moveFileReplace(c, b));
+    EXPECT_FALSE(exists(c));
+    EXPECT_EQ(readWhole(b), "first");
+
+    ASSERT_TRUE(::CreateDirectoryA(folder.file("d1").c_str(), nullptr));
+    EXPECT_TRUE(moveFile(folder.file("d1"), folder.file("d2")));
+    EXPECT_TRUE(exists(folder.file("d2")));
+
+    EXPECT_FALSE(deleteFile(a));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(moveFileReplace(a, b));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(readWhole(b), "first");
+}
+
+TEST(Win32FileSystemTest, FlushesWrittenFiles) {
+    TestFolder folder;
+    const std::string path = folder.file("flushed.txt");
+    ASSERT_TRUE(writeWhole(path, "data"));
+    EXPECT_TRUE(flushFile(path));
+    EXPECT_FALSE(flushFile(folder.file("missing.txt")));
+    EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Win32FileSystemTest, FullPathsAreMadeLexically) {
+    TestFolder folder;
+    InFolder inside(folder.path());
+    const std::string here = folder.path();
+    const std::string longName(300, 'n');
+    const struct {
+        std::string path;
+        std::string expected;
+    } cases[] = {
+        {"x.txt", here + "\\x.txt"},
+        {"a\\..\\b\\.\\c", here + "\\b\\c"},
+        {"a/b", here + "\\a\\b"},
+        {"C:\\one\\two\\..\\three", "C:\\one\\three"},
+        // Over MAX_PATH characters the system's ANSI call gives up: nothing, not a
+        // path cut short.
+        {longName, ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fullPathName(c.path), c.expected) << c.path;
+    }
+}
+
+TEST(Win32FileSystemTest, TimesBreakDownInUtc) {
+    const struct {
+        int64_t seconds;
+        SystemTime expected;
+    } cases[] = {
+        {0, {1970, 1, 1, 0, 0, 0}},
+        {-1, {1969, 12, 31, 23, 59, 59}},
+        {951782400, {2000, 2, 29, 0, 0, 0}},
+        {2147483647, {2038, 1, 19, 3, 14, 7}},
+        {4102444800LL, {2100, 1, 1, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SystemTime t;
+        ASSERT_TRUE(toSystemTime(c.seconds, t)) << c.seconds;
+        const std::vector<int32_t> got = {t.year, t.month, t.day, t.hour, t.minute, t.second};
+        const std::vector<int32_t> want = {c.expected.year, c.expected.month,  c.expected.day,
+                                           c.expected.hour, c.expected.minute, c.expected.second};
+        EXPECT_EQ(got, want) << c.seconds;
+    }
+    SystemTime t;
+    EXPECT_FALSE(toSystemTime(INT64_MAX, t));
+}
+
+TEST(Win32FileSystemTest, DrivesAreNamedWithoutTheirRootSeparator) {
+    EXPECT_EQ(driveType("C:"), static_cast<uint32_t>(DRIVE_FIXED));
+    EXPECT_EQ(driveType("C:\\"), static_cast<uint32_t>(DRIVE_FIXED));
+    const DWORD present = ::GetLogicalDrives();
+    char unused = 0;
+    for (char letter = 'Y'; letter > 'C'; --letter) {
+        if ((present & (1u << (letter - 'A'))) == 0) {
+            unused = letter;
+            break;
+        }
+    }
+    ASSERT_NE(unused, 0);
+    EXPECT_EQ(driveType(std::string(1, unused) + ":"), static_cast<uint32_t>(DRIVE_TYPE_NO_ROOT));
+}
+
+TEST(Win32FileSystemTest, MakesOneDirectoryLevel) {
+    TestFolder folder;
+    const std::string made = folder.file("made");
+    EXPECT_TRUE(makeDirectory(made));
+    EXPECT_NE(::GetFileAttributesA(made.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_TRUE(makeDirectory(made));
+    ASSERT_TRUE(writeWhole(folder.file("plain"), ""));
+    EXPECT_FALSE(makeDirectory(folder.file("plain")));
+    EXPECT_FALSE(makeDirectory(folder.file("missing\\child")));
+}
+
+TEST(Win32FileSystemTest, CurrentDirectoryReportsTheSizeItNeeds) {
+    TestFolder folder;
+    InFolder inside(folder.path());
+    const std::string& here = folder.path();
+    std::vector<char> buffer(here.size() + 1);
+    EXPECT_EQ(currentDirectory(buffer.data(), buffer.size()), here.size());
+    EXPECT_EQ(std::string(buffer.data()), here);
+    EXPECT_EQ(currentDirectory(buffer.data(), here.size()), here.size() + 1);
+    EXPECT_EQ(currentDirectory(nullptr, 0), here.size() + 1);
+}
+
+}  // namespace
