@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "FileOps.h"
 #include "platform/NativePath.h"
 
 namespace Brolix {
@@ -22,6 +23,7 @@ namespace platform {
 
 std::string toNativePath(const std::string& path) {
     if (g_root.empty()) std::abort();  // a path before the sandbox was entered
+    if (path.find('\0') != std::string::npos) return std::string();  // as the library's own
     std::string native = g_root;
     size_t start = 0;
     while (start <= path.size()) {
@@ -48,6 +50,9 @@ void enterSandbox(const std::string& name) {
                                                                              : "/tmp";
     g_root = base + "/brolix-fuzz-" + name + "-" + std::to_string(getpid());
     clearSandbox();
+    // The file layer's pauses between retries (two seconds each) would make a
+    // run that a retry cannot help take twenty seconds.
+    setRetrySleeper([](uint32_t) {});
     std::atexit([] {
         std::error_code ec;
         std::filesystem::remove_all(g_root, ec);

@@ -12,7 +12,8 @@ namespace Brolix {
 namespace fuzz {
 
 /// Makes a fresh folder for this process (below $TMPDIR, else /dev/shm, else
-/// /tmp), named after `name`, and puts every later library path below it.
+/// /tmp), named after `name`, and puts every later library path below it. The
+/// file layer's pauses between retries are skipped from then on.
 void enterSandbox(const std::string& name);
 
 /// Removes everything inside the sandbox.

@@ -325,6 +325,26 @@ TEST_F(BuildConfTest, DeepNestingIsBuiltOrRefused) {
                     std::to_string(MAX_XML_NESTING) + " levels\\. ;\n");
 }
 
+// A zero byte inside a quoted name would cut the name short at the system's
+// calls: the builder would read and write files that the build list does not
+// name. Such a name names no file at all.
+TEST_F(BuildConfTest, NamesWithAZeroByteNameNoFile) {
+    write("a.xml", kSimpleXml);
+    const char outputName[] = "\"out\0x.conf\" { \"a.xml\" } \"ok.conf\" { \"a.xml\" }";
+    buildList(std::string(outputName, sizeof outputName - 1));
+    buildHere();
+    EXPECT_FALSE(test::exists(path("out")));
+    EXPECT_EQ("N(t)=\"v\"{}\n", read("ok.conf"));
+    ASSERT_EQ(1u, messages().size());
+    EXPECT_EQ(0u, messages()[0].rfind("M2.9 s" + path(std::string("out\0x.conf", 10)), 0));
+
+    const char xmlName[] = "\"b.conf\" { \"a.xml\0y.xml\" }";
+    buildList(std::string(xmlName, sizeof xmlName - 1));
+    // The path is cut short where the message is echoed; the exit code tells.
+    EXPECT_EXIT(buildAndEnd(), ::testing::ExitedWithCode(6), "M4\\.10 s.*a\\.xml");
+    EXPECT_FALSE(test::exists(path("b.conf")));
+}
+
 // ---------------------------------------------------------------------------
 // Where the build list comes from
 
