@@ -2,12 +2,17 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <stdexcept>
+#include <system_error>
 #include <utility>
 
+#include "ArdwenMessage.h"
 #include "FileBase.h"
 #include "FileException.h"
 #include "FileOps.h"
@@ -23,18 +28,69 @@ namespace Brolix {
 
 namespace {
 
-// Numbered messages of the builder.
-enum Message : int32_t {
-    MSG_NO_MEMORY_FOR_XML = 1,
-    MSG_EMPTY_PLAN = 2,
-    MSG_NO_RESOURCE = 4,
-    MSG_BUILD_LIST_UNREADABLE = 5,
-    MSG_OPEN_BRACE_EXPECTED = 6,
-    MSG_ENTRY_WITHOUT_XML = 7,
-    MSG_NO_OBJECT = 8,
-    MSG_OUTPUT_NOT_WRITTEN = 9,
-    MSG_XML_NOT_PARSED = 10,
-};
+// The builder's names for the catalogue's numbers where they read better.
+constexpr int32_t MSG_NO_MEMORY_FOR_XML = MSG_NO_MEMORY;
+constexpr int32_t MSG_XML_NOT_PARSED = MSG_XML_NOT_LOADED;
+
+// A path as a person at this machine writes it.
+std::string shown(const std::string& path) { return platform::toNativePath(path); }
+
+// Names in standard-error lines are cut short after this many bytes.
+const size_t kLongestShown = 60;
+
+// `text` between `quote` characters, cut short when it is long.
+std::string inQuotes(const std::string& text, char quote = '"') {
+    return quote + (text.size() <= kLongestShown ? text : text.substr(0, kLongestShown) + "...") + quote;
+}
+
+// A build-list token as it stands in the list: one that is quoted there keeps
+// its own quotes.
+std::string shownToken(const std::string& token) {
+    std::string name = token;
+    stripQuotes(name);
+    return name.size() == token.size() ? inQuotes(token) : inQuotes(name, token[0]);
+}
+
+// The one standard-error line about message `number`: where, the message's
+// words from the catalogue, and the detail.
+void tellMessage(int32_t number, const std::string& where, const std::string& detail) {
+    const ArdwenMessage* message = findArdwenMessage(number);
+    std::string line = where.empty() ? std::string() : where + ": ";
+    if (message != nullptr && message->severity == SEVERITY_WARNING) line += "warning: ";
+    line += message != nullptr ? message->text : "message " + std::to_string(number);
+    line += detail;
+    tellStandardError(line);
+}
+
+// Ends an opening that failed half-way so that nothing of it is committed: a
+// safe update is discarded and the target keeps what it held.
+void discard(SmartPointer<FileBase>& file) {
+    if (file.isNull() || file->isClosed()) return;
+    try {
+        file->abort();
+    } catch (...) {
+        // The failure that led here is the one reported.
+    }
+}
+
+// What a person can do something about when an output was not written: its
+// folder is missing, or its lock is held ("" when neither is known).
+std::string likelyReason(const std::string& outputPath, uint32_t code) {
+    const std::string folder = getDirectory(outputPath);
+    if (!folder.empty() && !fileExists(folder)) return "; the folder " + shown(folder) + " does not exist";
+    if (code == FileException::FL_IS_LOCKED) {
+        return "; its lock " + shown(outputPath + ".lock") +
+               " is held by another writer, or was left by an interrupted run and expires " +
+               std::to_string(FileBase::LOCK_SECONDS) + " seconds after it was taken";
+    }
+    return std::string();
+}
+
+// True when both paths name one existing file, through links too.
+bool isSameFile(const std::string& first, const std::string& second) {
+    std::error_code error;
+    return std::filesystem::equivalent(shown(first), shown(second), error) && !error;
+}
 
 // How much of a compressed build list is read per call once its size on disk,
 // which is all the file layer can tell in advance, has been read.
@@ -163,6 +219,12 @@ void escapeBackslashes(const std::string& text, std::string& out) {
     }
 }
 
+void tellStandardError(const std::string& text) {
+    const std::string line = "ardwen: " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
 // ---------------------------------------------------------------------------
 // The build run
 
@@ -170,7 +232,8 @@ BuildConf::BuildConf(SmartPointer<LoggerUnit> logger, const std::string& buildLi
     : m_logger(logger) {
     debug(2, "Building configuration files...");
     readBuildList(buildListArgument);
-    if (m_entries.empty()) endWithFatal(MSG_EMPTY_PLAN, ParamStream(), EXIT_EMPTY_PLAN);
+    if (m_entries.empty())
+        endWithFatal(MSG_EMPTY_PLAN, ParamStream(), EXIT_EMPTY_PLAN, "", Told{shown(buildListPath()), ""});
     if (debugLevel() == 5) reportPlan();
     debug(1, "Creating output files...");
     for (const BuildEntry& entry : m_entries) createOutputFile(entry);
@@ -190,11 +253,19 @@ void BuildConf::debug(int32_t level, const char* format, const std::string& para
     m_logger->debug(level, format, ParamStream().addText(parameter));
 }
 
-void BuildConf::endWithFatal(int32_t number, ParamStream params, int exitCode, const std::string& note) {
+void BuildConf::endWithFatal(int32_t number, ParamStream params, int exitCode, const std::string& note,
+                             const Told& told) {
+    Told line = told;
+    if (line.where.empty() && line.detail.empty()) {
+        const std::vector<std::string> texts = parameterValues(params.text());
+        if (!texts.empty()) line.where = shown(texts[0]);
+        if (texts.size() > 1) line.detail = ": " + texts[1];
+    }
     if (!m_logger.isNull()) {
         m_logger->fatal(number, std::move(params));
         if (!note.empty()) debug(1, note.c_str());
     }
+    tellMessage(number, line.where, line.detail);
     // The logging chain has written the message by the time fatal returns; exit
     // flushes the streams that are still open.
     if (g_fatalEnding != nullptr) g_fatalEnding(exitCode);
@@ -224,11 +295,13 @@ void BuildConf::readBuildList(const std::string& argument) {
         m_buildListName = getFileName(argument);
     } else {
         if (getResource("ConfigurationDir", m_configurationDir) != 0)
-            endWithFatal(MSG_NO_RESOURCE, ParamStream(), EXIT_NO_RESOURCE);
+            endWithFatal(MSG_NO_RESOURCE, ParamStream(), EXIT_NO_RESOURCE, "",
+                         Told{"", ": resource \"ConfigurationDir\" not found"});
         normaliseSeparators(m_configurationDir);
         ensureTrailingSeparator(m_configurationDir);
         if (getResource("ArdwenFile", m_buildListName) != 0)
-            endWithFatal(MSG_NO_RESOURCE, ParamStream(), EXIT_NO_RESOURCE);
+            endWithFatal(MSG_NO_RESOURCE, ParamStream(), EXIT_NO_RESOURCE, "",
+                         Told{"", ": resource \"ArdwenFile\" not found"});
     }
     const std::string path = buildListPath();
     debug(4, "Reading file \"%s\"...", path);
@@ -249,10 +322,10 @@ void BuildConf::readBuildList(const std::string& argument) {
     } catch (FileException& e) {
         e.addLocation("BuildConf.cpp", 116);
         endWithFatal(MSG_BUILD_LIST_UNREADABLE, ParamStream().addText(path).addText(e.codeText()),
-                     EXIT_BUILD_LIST_READ, e.fullText());
+                     EXIT_BUILD_LIST_READ, e.fullText(), Told{shown(path), ": " + e.describe()});
     } catch (...) {
         endWithFatal(MSG_BUILD_LIST_UNREADABLE, ParamStream().addText(path).addText("Unknown"),
-                     EXIT_BUILD_LIST_READ);
+                     EXIT_BUILD_LIST_READ, "", Told{shown(path), ": unknown error"});
     }
 
     parseBuildList(text);
@@ -266,6 +339,11 @@ void BuildConf::parseBuildList(const std::string& text) {
     CppSearcher searcher;
     Tokenizer tokenizer(text, searcher);
     Token token;
+    // "list:line" of the token just read, for standard error.
+    auto where = [&]() {
+        const auto start = text.begin() + static_cast<std::ptrdiff_t>(tokenizer.previousPosition());
+        return shown(buildListPath()) + ":" + std::to_string(1 + std::count(text.begin(), start, '\n'));
+    };
     while (tokenizer.nextToken(token)) {
         const std::string& word = token.text;
         if (!token.significant || word == "\n") continue;
@@ -277,16 +355,25 @@ void BuildConf::parseBuildList(const std::string& text) {
                 state = OPEN;
                 break;
             case OPEN:
-                if (word != "{")
-                    endWithFatal(MSG_OPEN_BRACE_EXPECTED, ParamStream().addText(buildListPath()).addNumber('{'),
-                                 EXIT_BUILD_LIST_SYNTAX);
+                if (word != "{") {
+                    // A name with a dot or another operator character in it is
+                    // cut there unless it is quoted.
+                    const bool cut = CppSearcher::operators().count(word) != 0;
+                    endWithFatal(
+                        MSG_OPEN_BRACE_EXPECTED, ParamStream().addText(buildListPath()).addNumber('{'),
+                        EXIT_BUILD_LIST_SYNTAX, "",
+                        Told{where(),
+                             " " + inQuotes(pending.outputName) + ", found " + shownToken(word) +
+                                 (cut ? " (names that contain " + inQuotes(word) + " must be quoted)" : "")});
+                }
                 state = FILES;
                 break;
             case FILES:
                 if (word == "}") {
                     if (pending.xmlFiles.empty())
                         endWithFatal(MSG_ENTRY_WITHOUT_XML, ParamStream().addText(buildListPath()),
-                                     EXIT_BUILD_LIST_SYNTAX);
+                                     EXIT_BUILD_LIST_SYNTAX, "",
+                                     Told{where(), ": " + inQuotes(pending.outputName)});
                     m_entries.push_back(pending);
                     pending.xmlFiles.clear();
                     state = NAME;
@@ -306,7 +393,8 @@ void BuildConf::parseBuildList(const std::string& text) {
 XmlDocumentPtr BuildConf::loadXmlFile(const std::string& path) {
     debug(3, "Creating DOM tree from \"%s\"...", path);
     XmlDocumentPtr document(new (std::nothrow) TiXmlDocument(path));
-    if (document == nullptr) endWithFatal(MSG_NO_MEMORY_FOR_XML, ParamStream(), EXIT_XML);
+    if (document == nullptr)
+        endWithFatal(MSG_NO_MEMORY_FOR_XML, ParamStream(), EXIT_XML, "", Told{shown(path), ""});
     // The builder never reports rows and columns, so the library does not track
     // them: that tracking rescans the text behind every node and costs a fifth of
     // the parse, without changing what is parsed.
@@ -339,7 +427,7 @@ XmlDocumentPtr BuildConf::loadXmlFile(const std::string& path) {
     }
     if (load == XmlLoad::NoMemory) {
         document.reset();
-        endWithFatal(MSG_NO_MEMORY_FOR_XML, ParamStream(), EXIT_XML);
+        endWithFatal(MSG_NO_MEMORY_FOR_XML, ParamStream(), EXIT_XML, "", Told{shown(path), ""});
     }
     if (load == XmlLoad::TooDeep || load == XmlLoad::Unterminated) {
         const std::string problem =
@@ -433,37 +521,71 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
     // allocator with millions of small free blocks that it merges on the next
     // large request, so the output's own large requests come first.
     XmlDocumentPtr document;
-    for (const std::string& name : entry.xmlFiles) {
-        const std::string xmlPath = m_configurationDir + name;
-        document.reset();
-        document = loadXmlFile(xmlPath);
-        const TiXmlElement* object = findChildElement(document->FirstChildElement(), "Object");
-        if (object != nullptr) {
-            produceOutputData(0, object, buffer);
-        } else if (!m_logger.isNull()) {
-            m_logger->warning(MSG_NO_OBJECT, ParamStream().addText(xmlPath));
+    bool outOfMemory = false;
+    try {
+        for (const std::string& name : entry.xmlFiles) {
+            const std::string xmlPath = m_configurationDir + name;
+            document.reset();
+            document = loadXmlFile(xmlPath);
+            const TiXmlElement* object = findChildElement(document->FirstChildElement(), "Object");
+            if (object != nullptr) {
+                produceOutputData(0, object, buffer);
+            } else {
+                if (!m_logger.isNull()) m_logger->warning(MSG_NO_OBJECT, ParamStream().addText(xmlPath));
+                tellMessage(MSG_NO_OBJECT, shown(xmlPath), "");
+            }
         }
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    } catch (const std::length_error&) {
+        outOfMemory = true;
+    }
+    if (outOfMemory) {
+        // Nesting multiplies: every nested line repeats its parents' indent, so
+        // a modest XML file can ask for more text than memory holds. What was
+        // gathered goes before the message is sent.
+        std::string().swap(buffer);
+        document.reset();
+        endWithFatal(MSG_NO_MEMORY, ParamStream(), EXIT_XML, "", Told{shown(outputPath), ""});
     }
 
     debug(4, "Writing data to file...");
+    // Writing over one of the entry's own XML files would destroy its source.
+    for (const std::string& name : entry.xmlFiles) {
+        if (isSameFile(outputPath, m_configurationDir + name)) {
+            outputNotWritten(
+                outputPath, FileException(FileException::FL_ERROR).codeText(),
+                ": it is the entry's own XML file " + inQuotes(name) + ", which is kept unchanged");
+            return;
+        }
+    }
+    SmartPointer<FileBase> file;
     try {
-        SmartPointer<FileBase> file = makeFile(outputPath);
+        file = makeFile(outputPath);
         file->open(OUTPUT_ACCESS);
         if (!file->writeText(buffer))
             BROLIX_THROW(FileException, FileException::FL_WRITE, outputPath);
         file->close();
         document.reset();
     } catch (FileException& e) {
+        discard(file);
         e.addLocation("BuildConf.cpp", 240);
-        if (!m_logger.isNull())
-            m_logger->error(MSG_OUTPUT_NOT_WRITTEN, ParamStream().addText(outputPath).addText(e.codeText()));
+        outputNotWritten(outputPath, e.codeText(), ": " + e.describe() + likelyReason(outputPath, e.code()));
         return;
     } catch (...) {
-        if (!m_logger.isNull())
-            m_logger->error(MSG_OUTPUT_NOT_WRITTEN, ParamStream().addText(outputPath).addText("Unknown"));
+        discard(file);
+        outputNotWritten(outputPath, "Unknown", ": unknown error" + likelyReason(outputPath, 0));
         return;
     }
     debug(3, "Created output file \"%s\".", entry.outputName);
+}
+
+void BuildConf::outputNotWritten(const std::string& outputPath, const std::string& codeText,
+                                 const std::string& detail) {
+    ++m_failedOutputs;
+    if (!m_logger.isNull())
+        m_logger->error(MSG_OUTPUT_NOT_WRITTEN, ParamStream().addText(outputPath).addText(codeText));
+    tellMessage(MSG_OUTPUT_NOT_WRITTEN, shown(outputPath), detail);
 }
 
 }  // namespace Brolix

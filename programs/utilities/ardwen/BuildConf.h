@@ -35,13 +35,15 @@ struct BuildEntry {
     std::vector<std::string> xmlFiles;
 };
 
-/// Exit codes of the builder's fatal failures.
+/// Exit codes of the builder's fatal failures, and of a build that ran to its
+/// end without writing every configuration file.
 enum BuildExit : int {
-    EXIT_NO_RESOURCE = 2,        ///< "ConfigurationDir" or "ArdwenFile" missing
-    EXIT_BUILD_LIST_READ = 3,    ///< the build list cannot be read
-    EXIT_BUILD_LIST_SYNTAX = 4,  ///< the build list is malformed
-    EXIT_EMPTY_PLAN = 5,         ///< the build list names no configuration file
-    EXIT_XML = 6,                ///< an XML file cannot be loaded or parsed
+    EXIT_NO_RESOURCE = 2,         ///< "ConfigurationDir" or "ArdwenFile" missing
+    EXIT_BUILD_LIST_READ = 3,     ///< the build list cannot be read
+    EXIT_BUILD_LIST_SYNTAX = 4,   ///< the build list is malformed
+    EXIT_EMPTY_PLAN = 5,          ///< the build list names no configuration file
+    EXIT_XML = 6,                 ///< an XML file cannot be loaded or parsed
+    EXIT_OUTPUT_NOT_WRITTEN = 7,  ///< one or more configuration files could not be written
 };
 
 /// The deepest element nesting an XML file may have. The XML library needs
@@ -50,8 +52,15 @@ enum BuildExit : int {
 /// configuration, this keeps both small. The calling thread's stack holds it.
 constexpr size_t MAX_XML_NESTING = 2000;
 
-/// Access value of output files: write, truncate, create, unsafe, no lock (110).
-constexpr uint16_t OUTPUT_ACCESS = 0x02 | 0x04 | 0x08 | 0x20 | 0x40;
+/// Access value of output files: write, truncate, create (14), as a safe update.
+/// The new text goes to "name.tmp", which replaces the target in one rename
+/// when the file is closed: readers, a crash or a full disk never leave a
+/// partial configuration file, and a failed write keeps the old one.
+constexpr uint16_t OUTPUT_ACCESS = 0x02 | 0x04 | 0x08;
+
+/// Writes "ardwen: " and `text` as one line on standard error, where a person
+/// running the program reads what went wrong.
+void tellStandardError(const std::string& text);
 
 /// How a fatal failure ends the build once its message is sent: without an
 /// ending of its own (null, the default) the process exits with the code. A
@@ -70,7 +79,19 @@ public:
     BuildConf& operator=(const BuildConf&) = delete;
     virtual ~BuildConf();
 
+    /// The number of configuration files of the plan, and how many of them could
+    /// not be written (each reported with ERROR 9).
+    size_t outputCount() const { return m_entries.size(); }
+    size_t failedOutputs() const { return m_failedOutputs; }
+
 private:
+    /// What standard error tells about a message beyond its words: the file
+    /// (and line) it concerns, and what is known besides its parameters.
+    struct Told {
+        std::string where;
+        std::string detail;
+    };
+
     void readBuildList(const std::string& argument);
     void parseBuildList(const std::string& text);
     void reportPlan();
@@ -82,14 +103,21 @@ private:
     void debug(int32_t level, const char* text);
     void debug(int32_t level, const char* format, const std::string& parameter);
     /// Sends FATAL `number` with `params` (and then `note` at debug level 1 when
-    /// it is not empty) and ends the process with `exitCode`.
+    /// it is not empty), tells standard error, and ends the process with
+    /// `exitCode`. Without `told` the line names the first parameter as the
+    /// file and adds the second after the message's words.
     [[noreturn]] void endWithFatal(int32_t number, ParamStream params, int exitCode,
-                                   const std::string& note = std::string());
+                                   const std::string& note = std::string(), const Told& told = Told());
+    /// Reports an output file that was not written: ERROR 9 with `codeText`,
+    /// and `detail` after the message's words on standard error.
+    void outputNotWritten(const std::string& outputPath, const std::string& codeText,
+                          const std::string& detail);
 
     std::vector<BuildEntry> m_entries;
     std::string m_configurationDir;
     std::string m_buildListName;
     SmartPointer<LoggerUnit> m_logger;
+    size_t m_failedOutputs = 0;
 };
 
 /// The first child element of `parent` named `name`; null when there is none or

@@ -3,12 +3,21 @@
 // The entry point settles the installation directory, the debug level and the
 // build-list argument, sets up the logging chain, runs exactly one build and
 // reports its end. Fatal failures inside the build end the process with their own
-// exit codes; start-up itself knows only success (0) and a logging chain that
-// cannot be set up (8).
+// exit codes; start-up itself knows only success (0), a build in which some
+// configuration file could not be written (7) and a logging chain that cannot be
+// set up (8).
+//
+// "--help" and "--version" answer on standard output and end at once, before
+// anything is read or written. Whatever the program meets on its way that a
+// person should know about (options it ignores, every FATAL, ERROR and WARNING
+// of the build) is also told on standard error, one line each.
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "ArdwenMessage.h"
 #include "BuildConf.h"
 #include "FileUtils.h"
 #include "LogMessenger.h"
@@ -23,9 +32,21 @@ using namespace Brolix;
 
 namespace {
 
-const int32_t kApplicationNumber = 9;
-const int32_t kArdwenModule = 10;
 const int kExitNoLogger = 8;
+
+const char kUsage[] =
+    "Usage: ardwen [--installdir=DIR] [--debug=LEVEL] [BUILDLIST]\n"
+    "Builds the configuration files that the build list names from their XML files.\n"
+    "  --installdir=DIR  installation directory; the debug log goes to DIR/Log/\n"
+    "                    (default: resource InstallDir, else the current directory)\n"
+    "  --debug=LEVEL     debug level 0 (quiet) to 5 (every object)\n"
+    "                    (default: resource ArdwenDebugLevel, else 0)\n"
+    "  BUILDLIST         the build list; without it the resources ConfigurationDir\n"
+    "                    and ArdwenFile name it\n"
+    "  --help            show this text;  --version  show the version\n"
+    "Exit status: 0 built, 2 resource missing, 3 build list unreadable, 4 syntax\n"
+    "error in the build list, 5 nothing to build, 6 XML file not loaded, 7 one or\n"
+    "more configuration files not written, 8 no logging. See ardwen(1).\n";
 
 /// "InstallDir", else the current directory; always with a trailing separator
 /// unless nothing could be had.
@@ -36,15 +57,53 @@ std::string lookUpInstallDir() {
     return dir;
 }
 
+/// The name of an option argument: the text before its first equals sign.
+std::string optionName(const std::string& argument) { return argument.substr(0, argument.find('=')); }
+
+/// A "--debug" value as a decimal number the way strtol reads it (leading
+/// blanks, a sign, digits), held within the 32-bit range instead of wrapping.
+/// Tells standard error when the value is not a plain number or is beyond
+/// the levels there are; a negative value leaves the level to the resource.
+int32_t readDebugLevel(const std::string& value) {
+    char* end = nullptr;
+    const long number = std::strtol(value.c_str(), &end, 10);
+    const int32_t level = number > INT32_MAX   ? INT32_MAX
+                          : number < INT32_MIN ? INT32_MIN
+                                               : static_cast<int32_t>(number);
+    const std::string used = level < 0   ? "the resource ArdwenDebugLevel decides"
+                             : level > 5 ? "debug level 5 is used"
+                                         : "debug level " + std::to_string(level) + " is used";
+    if (end == value.c_str() || *end != '\0') {
+        tellStandardError("\"--debug=" + value + "\": \"" + value + "\" is not a number; " + used);
+    } else if (level > 5) {
+        tellStandardError("\"--debug=" + value + "\": debug levels go from 0 to 5; " + used);
+    }
+    return level;
+}
+
 [[noreturn]] void endWithoutLogger() {
     std::fputs("NO LOGGER: Ardwen Error", stdout);
     std::fflush(stdout);
+    tellStandardError("the logging chain cannot be set up; nothing was built");
     std::exit(kExitNoLogger);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (optionName(argv[i]) == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (optionName(argv[i]) == "--version") {
+            std::fputs("ardwen " ARDWEN_VERSION "\n", stdout);
+            return 0;
+        }
+    }
+
     disableAgentNotes();
 
     std::string installDir = lookUpInstallDir();
@@ -56,12 +115,36 @@ int main(int argc, char** argv) {
         if (matchWildcard("--*", argument)) {
             std::string value = argument;
             const std::string name = splitAt(value, '=');
+            const bool hasValue = argument.size() > name.size();
+            // The value belongs after an equals sign; a separate argument after
+            // the option is the build list.
+            const std::string next =
+                !hasValue && i + 1 < argc && !matchWildcard("--*", argv[i + 1]) ? argv[i + 1] : "";
+            auto taken = [&](const char* form) {
+                return next.empty() ? std::string()
+                                    : "; \"" + next + "\" counts as a build-list argument (write \"" + form +
+                                          next + "\")";
+            };
             if (name == "--installdir") {
                 installDir = value;
+                if (!hasValue)
+                    tellStandardError(
+                        "\"--installdir\" without \"=DIR\": the resource InstallDir or the current "
+                        "directory is used" +
+                        taken("--installdir="));
             } else if (name == "--debug") {
-                debug = static_cast<int32_t>(std::atoi(value.c_str()));
+                if (hasValue) {
+                    debug = readDebugLevel(value);
+                } else {
+                    debug = 0;
+                    tellStandardError("\"--debug\" without \"=LEVEL\": debug level 0 is used" +
+                                      taken("--debug="));
+                }
+            } else {
+                // Other programs of the family pass options of their own: they
+                // are ignored, but not silently.
+                tellStandardError("unknown option \"" + argument + "\" ignored");
             }
-            // Any other option is ignored.
         } else {
             buildListArgument = argument;
         }
@@ -87,20 +170,31 @@ int main(int argc, char** argv) {
     try {
         SmartPointer<LogMessenger> messenger(new LogMessengerIPC());
         messenger->setLogFile(logPath);
-        centre = SmartPointer<LoggerCentre>(new LoggerCentre(kApplicationNumber, messenger));
-        logger = SmartPointer<LoggerUnit>(new LoggerUnit(centre, kArdwenModule));
+        centre = SmartPointer<LoggerCentre>(new LoggerCentre(ARDWEN_APPLICATION, messenger));
+        logger = SmartPointer<LoggerUnit>(new LoggerUnit(centre, ARDWEN_MODULE));
     } catch (...) {
         endWithoutLogger();
     }
     if (logger.isNull()) endWithoutLogger();
 
-    logger->notice(11);
+    logger->notice(MSG_STARTED);
+    int exitCode = 0;
     {
         BuildConf build(logger, buildListArgument);
-        logger->debug(1, "Exiting Ardwen. Building seems to have been successful.");
-        logger->notice(12);
+        if (build.failedOutputs() == 0) {
+            logger->debug(1, "Exiting Ardwen. Building seems to have been successful.");
+        } else {
+            exitCode = EXIT_OUTPUT_NOT_WRITTEN;
+            logger->debug(1, "Exiting Ardwen. One or more configuration files could not be written.");
+            tellStandardError(std::to_string(build.failedOutputs()) + " of " +
+                              std::to_string(build.outputCount()) +
+                              " configuration files could not be written");
+        }
+        // The build has ended either way: the end of work is announced, and the
+        // ERROR messages before it say what failed.
+        logger->notice(MSG_FINISHED);
     }
     logger.release();
     centre.release();
-    return 0;
+    return exitCode;
 }

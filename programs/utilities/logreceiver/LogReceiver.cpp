@@ -8,9 +8,11 @@
 #include <memory>
 #include <vector>
 
+#include "ArdwenMessage.h"
 #include "Exception.h"
 #include "IPCException.h"
 #include "LogEntry.h"
+#include "LoggerUnit.h"
 #include "MailSlot.h"
 #include "platform/Thread.h"
 
@@ -160,6 +162,13 @@ DatagramKind describeDatagram(const std::string& datagram, std::string& text) {
         return DatagramKind::UNREADABLE;
     }
     text = formatLine(entry);
+    // The configuration builder's messages are known by their words.
+    const ArdwenMessage* known = entry.kind == LogEntry::KIND_MESSAGE &&
+                                         entry.application == ARDWEN_APPLICATION &&
+                                         entry.module == ARDWEN_MODULE
+                                     ? findArdwenMessage(entry.messageNumber)
+                                     : nullptr;
+    if (known != nullptr) text += " -- " + describeArdwenMessage(*known, parameterValues(entry.text));
     return DatagramKind::LOG_LINE;
 }
 

@@ -35,7 +35,10 @@ enum class DatagramKind {
     UNREADABLE,  ///< not a request, or a "LOGMSG" whose entry cannot be read; `text` says why
 };
 
-/// Turns one datagram (without its zero byte) into what the receiver shows.
+/// Turns one datagram (without its zero byte) into what the receiver shows. A
+/// message of the configuration builder gets its words and its named
+/// parameters after the log line: " -- cannot write the configuration file
+/// (output file: /x/a.conf; error code: 60.5)".
 DatagramKind describeDatagram(const std::string& datagram, std::string& text);
 
 /// Exit statuses of the program.

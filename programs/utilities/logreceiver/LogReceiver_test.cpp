@@ -20,11 +20,11 @@ namespace {
 
 std::string uniqueSlot(const char* what) { return "BrolixTest_" + std::to_string(::getpid()) + "_" + what; }
 
-LogEntry messageEntry(int32_t number, int32_t severity, const std::string& params) {
+LogEntry messageEntry(int32_t number, int32_t severity, const std::string& params, int32_t module = 10) {
     LogEntry entry;
     entry.kind = LogEntry::KIND_MESSAGE;
     entry.application = 9;
-    entry.module = 10;
+    entry.module = module;
     entry.time = DateTime(1700000000);
     entry.severity = severity;
     entry.messageNumber = number;
@@ -41,16 +41,36 @@ TEST(LogReceiverTest, DescribesDatagrams) {
     const LogEntry plain = messageEntry(11, 0, "");
     // Parameters may hold the request framing's escape character themselves.
     const LogEntry escaped = messageEntry(9, 2, ParamStream().addText("a\x1b" "b").addNumber(3).text());
+    // The builder's messages are shown in words with their parameters named;
+    // numbers it does not send, and other modules, are shown as they come.
+    const LogEntry extra =
+        messageEntry(10, 4, ParamStream().addText("x.xml").addText("Bad.").addText("more").text());
+    const LogEntry unused = messageEntry(3, 4, "");
+    const LogEntry otherModule = messageEntry(9, 2, ParamStream().addText("x").text(), 3);
+    LogEntry debugEntry = messageEntry(LogEntry::NO_NUMBER, 0, "Creating output files...");
+    debugEntry.kind = LogEntry::KIND_DEBUG;
+    debugEntry.debugLevel = 1;
     const struct {
         std::string datagram;
         DatagramKind kind;
         std::string text;
     } cases[] = {
-        {logRequest(plain), DatagramKind::LOG_LINE, formatLine(plain)},
-        {logRequest(escaped), DatagramKind::LOG_LINE, formatLine(escaped)},
+        {logRequest(plain), DatagramKind::LOG_LINE, formatLine(plain) + " -- the build starts"},
+        {logRequest(escaped), DatagramKind::LOG_LINE,
+         formatLine(escaped) + " -- cannot write the configuration file (output file: a\x1b"
+                               "b; error code: 3)"},
+        {logRequest(extra), DatagramKind::LOG_LINE,
+         formatLine(extra) +
+             " -- cannot load the XML file (XML file: x.xml; description: Bad.; parameter 3: more)"},
+        {logRequest(unused), DatagramKind::LOG_LINE, formatLine(unused)},
+        {logRequest(otherModule), DatagramKind::LOG_LINE, formatLine(otherModule)},
+        {logRequest(debugEntry), DatagramKind::LOG_LINE, formatLine(debugEntry)},
         {IPCClient::frameRequest("PING", "x", "y", "z"), DatagramKind::OTHER, "PING"},
-        {IPCClient::frameRequest("LOGMSG", "", "Brolix\x1c" "FOO\x1c", ""), DatagramKind::UNREADABLE,
-         "unreadable log entry: Brolix\\x1CFOO\\x1C"},
+        {IPCClient::frameRequest("LOGMSG", "",
+                                 "Brolix\x1c"
+                                 "FOO\x1c",
+                                 ""),
+         DatagramKind::UNREADABLE, "unreadable log entry: Brolix\\x1CFOO\\x1C"},
         {"hello", DatagramKind::UNREADABLE, "not a request: hello"},
         {"", DatagramKind::UNREADABLE, "not a request: "},
         {"Brolix\x1bLOGMSG\x1b\x1b", DatagramKind::UNREADABLE, "not a request: Brolix\\x1BLOGMSG\\x1B\\x1B"},
@@ -193,9 +213,12 @@ TEST(LogReceiverTest, PrintsLogMessagesFromAnotherProcessUntilCount) {
     EXPECT_TRUE(client.sendRequest("PING", "", "", ""));
     EXPECT_TRUE(client.sendText(logRequest(second)));
     EXPECT_TRUE(client.sendText(logRequest(first)));
-    EXPECT_EQ(receiver.line(), formatLine(first));
-    EXPECT_EQ(receiver.line(), formatLine(second));
-    EXPECT_EQ(receiver.line(), formatLine(first));
+    const std::string started = formatLine(first) + " -- the build starts";
+    EXPECT_EQ(receiver.line(), started);
+    EXPECT_EQ(receiver.line(),
+              formatLine(second) +
+                  " -- cannot write the configuration file (output file: out.cfg; error code: -7)");
+    EXPECT_EQ(receiver.line(), started);
     EXPECT_EQ(receiver.status(), RECEIVER_OK);
     EXPECT_EQ(receiver.errorLine(), "brolix-logreceiver: ignored not a request: noise");
     EXPECT_EQ(receiver.errorLine(), "brolix-logreceiver: ignored request PING");
@@ -208,7 +231,7 @@ TEST(LogReceiverTest, EndsCleanlyOnSignals) {
         IPCClient client(slot);
         const LogEntry entry = messageEntry(12, 1, "");
         ASSERT_TRUE(sendWhenReady(client, logRequest(entry)));
-        EXPECT_EQ(receiver.line(), formatLine(entry));
+        EXPECT_EQ(receiver.line(), formatLine(entry) + " -- the build has finished");
         receiver.signal(number);
         EXPECT_EQ(receiver.status(), RECEIVER_OK) << number;
     }

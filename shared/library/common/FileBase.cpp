@@ -6,6 +6,7 @@
 #include "FileException.h"
 #include "FileOps.h"
 #include "FileUtils.h"
+#include "platform/FileSystem.h"
 
 namespace Brolix {
 
@@ -17,6 +18,7 @@ std::atomic<int32_t> g_defaultLockSeconds{0};
 
 FileBase::FileBase(const std::string& path, int32_t kind)
     : m_name(path),
+      m_path(path),
       m_tmpMode(false),
       m_access(0),
       m_kind(kind),
@@ -42,9 +44,11 @@ void FileBase::setDefaultLockTimeout(const TimeSpan& span) { g_defaultLockSecond
 
 void FileBase::makeLock(uint32_t failCode) {
     m_lock.reset();
-    m_lock.reset(new (std::nothrow) LockFile(m_name));
+    m_lock.reset(new (std::nothrow) LockFile(m_path));
     if (!m_lock) BROLIX_THROW(FileException, failCode, m_name);
 }
+
+void FileBase::chooseTarget(bool writing) { m_path = writing ? platform::resolveLinks(m_name) : m_name; }
 
 bool FileBase::commitAndUnlock() {
     bool committed = true;
@@ -55,7 +59,7 @@ bool FileBase::commitAndUnlock() {
         if (holdsLock()) m_lock->releaseTarget();
         committed = false;
         for (int attempt = 1; attempt <= UPDATE_ATTEMPTS && !committed; ++attempt) {
-            committed = moveFile(tmpName(), m_name, true);
+            committed = moveFile(tmpName(), m_path, true);
             if (!committed) retryPause(UPDATE_PAUSE_MS);
         }
     }
@@ -69,7 +73,7 @@ void FileBase::releaseLock() {
     if (m_lock) {
         const bool held = m_lock->isPresent();
         if (!m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
-        if (held && m_createdTarget) removeFile(m_name, false);
+        if (held && m_createdTarget) removeFile(m_path, false);
         m_lock.reset();
     }
     m_createdTarget = false;

@@ -91,8 +91,12 @@ public:
     uint16_t getAccess() const { return m_access; }
     /// A safe update is in progress: writes go to "name.tmp".
     bool inSafeUpdate() const { return m_tmpMode; }
-    /// The temporary file of a safe update.
-    std::string tmpName() const { return m_name + ".tmp"; }
+    /// The file that the current opening reads or writes: the path itself, or
+    /// for writing through a symbolic link the file the link leads to, so that
+    /// an update replaces that file and the link stays.
+    const std::string& targetPath() const { return m_path; }
+    /// The temporary file of a safe update: the target followed by ".tmp".
+    std::string tmpName() const { return m_path + ".tmp"; }
 
     /// A process-wide lock duration that replaces LOCK_SECONDS for objects made
     /// afterwards while it is non-zero.
@@ -110,6 +114,8 @@ protected:
     /// ended all the same (the temporary file stays, the lock is given up).
     /// FL_CANNOT_UNLOCK when the lock cannot be given up.
     bool commitAndUnlock();
+    /// Settles the file an opening works on (see targetPath).
+    void chooseTarget(bool writing);
     /// True when this opening holds the lock.
     bool holdsLock() const { return m_lock && m_lock->isPresent(); }
     /// Makes the lock object for the target, replacing an earlier one; throws
@@ -117,6 +123,8 @@ protected:
     void makeLock(uint32_t failCode);
 
     std::string m_name;
+    /// The file the current opening works on (see targetPath).
+    std::string m_path;
     bool m_tmpMode;
     uint16_t m_access;
     int32_t m_kind;

@@ -69,13 +69,14 @@ void FileGZ::open(uint16_t access) {
                 m_name);
     }
     if (reading && !fileExists(m_name)) BROLIX_THROW(FileException, FileException::FL_EXISTS_NOT, m_name);
+    chooseTarget(!reading);
     // Whatever an earlier opening left, this one starts afresh.
     m_tmpMode = false;
     m_failed = false;
     m_createdTarget = false;
     m_origCopy.clear();
     // A directory is never written over or moved aside.
-    if (!reading && isDirectory(m_name)) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
+    if (!reading && isDirectory(m_path)) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
 
     if (writing && !(access & ACCESS_NOLOCK)) {
         try {
@@ -96,8 +97,8 @@ void FileGZ::open(uint16_t access) {
     }
 
     if (reading) {
-        m_size = readTrailerSize(m_name);
-        m_handle = gzopen(platform::toNativePath(m_name).c_str(), "rb");
+        m_size = readTrailerSize(m_path);
+        m_handle = gzopen(platform::toNativePath(m_path).c_str(), "rb");
         if (m_handle == nullptr) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
     } else if (m_tmpMode) {
         openTemporary(access);
@@ -109,7 +110,7 @@ void FileGZ::open(uint16_t access) {
     m_position = 0;
     if (reading) return;
     m_size = 0;
-    const std::string oldContent = m_tmpMode ? m_name : m_origCopy;
+    const std::string oldContent = m_tmpMode ? m_path : m_origCopy;
     if ((access & ACCESS_APPEND) && !oldContent.empty() && fileExists(oldContent)) {
         try {
             copyOldContent(oldContent);
@@ -137,7 +138,10 @@ void FileGZ::openTemporary(uint16_t access) {
     // so an appending opening reads the old content from the target itself.
     if (!deleteFile(tmp) && fileExists(tmp)) removeFile(tmp, true);
     const int fd = platform::createNewFile(tmp);
-    m_handle = fd < 0 ? nullptr : gzdopen(fd, "wb");
+    // The new content will replace the target: it gets the target's access
+    // rights before it holds a byte.
+    const bool closedEnough = fd < 0 || !fileExists(m_path) || copyAccess(m_path, tmp);
+    m_handle = fd < 0 || !closedEnough ? nullptr : gzdopen(fd, "wb");
     if (m_handle == nullptr) {
         if (fd >= 0) {
             platform::closeFile(fd);
@@ -150,30 +154,30 @@ void FileGZ::openTemporary(uint16_t access) {
 }
 
 void FileGZ::openTarget(uint16_t access) {
-    const std::string orig = m_name + ORIG_SUFFIX;
+    const std::string orig = m_path + ORIG_SUFFIX;
     // An old copy beside the target means that an append was cut short (the
     // process stopped, or putting the copy back failed): the copy is the whole
     // old content and the target an unfinished rebuild, so the copy comes back
     // before anything else happens. It is never overwritten.
-    if (fileExists(orig) && !moveFile(orig, m_name, true)) {
+    if (fileExists(orig) && !moveFile(orig, m_path, true)) {
         releaseLock();
         BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
     }
-    const bool existed = fileExists(m_name);
+    const bool existed = fileExists(m_path);
     if ((access & ACCESS_CREATE) && !existed) {
-        gzFile created = gzopen(platform::toNativePath(m_name).c_str(), "wb");
+        gzFile created = gzopen(platform::toNativePath(m_path).c_str(), "wb");
         if (created != nullptr && gzclose(created) == Z_OK) m_createdTarget = true;
     }
     // An append sets the old file aside until the new one is complete: a
     // failure at any point, or a stop, leaves the old content in the copy.
     if ((access & ACCESS_APPEND) && existed) {
-        if (!moveFile(m_name, orig, false)) {
+        if (!moveFile(m_path, orig, false)) {
             releaseLock();
             BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
         }
         m_origCopy = orig;
     }
-    m_handle = gzopen(platform::toNativePath(m_name).c_str(), "wb");
+    m_handle = gzopen(platform::toNativePath(m_path).c_str(), "wb");
     if (m_handle == nullptr) {
         discard();
         BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
@@ -213,7 +217,7 @@ void FileGZ::close() {
     // The new file counts only when all of it is written and on the disk.
     bool whole = rc == Z_OK && !m_failed;
     if (whole && m_tmpMode) whole = flushFile(tmpName());
-    if (whole && !m_origCopy.empty()) whole = flushFile(m_name);
+    if (whole && !m_origCopy.empty()) whole = flushFile(m_path);
     if (!whole) {
         discard();
         BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
@@ -249,10 +253,10 @@ void FileGZ::discard() {
     if (!m_origCopy.empty()) {
         // The old content goes back; if even that fails, the copy stays and
         // the next opening puts it back.
-        moveFile(m_origCopy, m_name, true);
+        moveFile(m_origCopy, m_path, true);
         m_origCopy.clear();
     } else if (m_createdTarget) {
-        removeFile(m_name, false);
+        removeFile(m_path, false);
     }
     m_createdTarget = false;
     if (m_lock) {

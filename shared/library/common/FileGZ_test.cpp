@@ -443,6 +443,23 @@ TEST_F(FileGZTest, AnAppendThatFailsOnAFullDiskPutsTheOldContentBack) {
     }
 }
 
+TEST_F(FileGZTest, AnUpdateKeepsTheTargetsPermissions) {
+    writeGzip(target, "earlier");
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    const mode_t mask = ::umask(022);
+    for (uint16_t access : {uint16_t(W), uint16_t(W | APPEND)}) {
+        FileGZ file(target);
+        file.open(access);
+        file.writeText("+more");
+        file.close();
+        struct stat info {};
+        ASSERT_EQ(::stat(target.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u) << access;
+    }
+    ::umask(mask);
+    EXPECT_EQ(zlibRead(target), "+more+more");
+}
+
 TEST_F(FileGZTest, ADirectoryIsNeverWrittenOrMovedAside) {
     const std::string directory = dir.file("d.gz");
     ASSERT_EQ(::mkdir(directory.c_str(), 0755), 0);

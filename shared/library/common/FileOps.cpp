@@ -118,6 +118,10 @@ bool isDirectory(const std::string& path) {
 
 bool flushFile(const std::string& path) { return platform::flushFile(path); }
 
+bool copyAccess(const std::string& source, const std::string& destination) {
+    return platform::copyAccess(source, destination);
+}
+
 bool removeFile(const std::string& path, bool force) {
     FileInfo info;
     if (!getFileInfo(path, info)) return false;

@@ -86,6 +86,10 @@ bool isDirectory(const std::string& path);
 /// system reports that it could not.
 bool flushFile(const std::string& path);
 
+/// Gives `destination` the access rights of `source` (permission bits, owner
+/// where allowed); false when they cannot be set.
+bool copyAccess(const std::string& source, const std::string& destination);
+
 /// Removes a file: false when it does not exist. Without `force` a read-only
 /// file is left alone (false); with it, a delete that fails is retried after
 /// the attributes are set to normal.

@@ -65,14 +65,15 @@ void FilePlain::open(uint16_t access) {
     m_tmpMode = false;
     m_failed = false;
     m_createdTarget = false;
-    const bool existed = fileExists(m_name);
+    chooseTarget(writing);
+    const bool existed = fileExists(m_path);
     if (reading && !writing && !existed) {
         BROLIX_THROW(FileException, FileException::FL_EXISTS_NOT, m_name + "-->File does not exist.");
     }
     const uint32_t mode = streamMode(access);
     if (mode == BasicFile::MODE_CLOSED) BROLIX_THROW(FileException, FileException::FL_ACCESS_COMB, m_name);
     // A directory is never written over, not even by a safe update's rename.
-    if (writing && existed && isDirectory(m_name))
+    if (writing && existed && isDirectory(m_path))
         BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
 
     if (writing && !(access & ACCESS_NOLOCK)) {
@@ -101,10 +102,10 @@ void FilePlain::open(uint16_t access) {
         }
     }
 
-    if (!m_stream.open(m_name, mode)) {
+    if (!m_stream.open(m_path, mode)) {
         // Read-write needs an existing file; ACCESS_CREATE makes a missing one.
         const bool create = mode == BasicFile::MODE_READ_WRITE && (access & ACCESS_CREATE) && !existed;
-        if (!create || !m_stream.create(m_name, mode)) {
+        if (!create || !m_stream.create(m_path, mode)) {
             releaseLock();
             BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
         }
@@ -126,13 +127,21 @@ void FilePlain::openTemporary(uint16_t access, uint32_t mode, bool existed) {
         releaseLock();
         BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, tmp);
     }
+    // The new content will replace the target: it gets the target's access
+    // rights before it holds a byte, so it is never more open than the target.
+    if (existed && !copyAccess(m_path, tmp)) {
+        m_stream.close();
+        releaseLock();
+        m_tmpMode = false;
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, tmp);
+    }
     // A writer that keeps the content (appending, or reading too) starts from
     // a copy of the target; one that only writes starts from nothing.
     const bool keep =
         existed && (access & (ACCESS_READ | ACCESS_APPEND)) && mode != BasicFile::MODE_READ_WRITE_TRUNCATE;
     if (!keep) return;
     BasicFile source;
-    bool copied = source.open(m_name, BasicFile::MODE_READ);
+    bool copied = source.open(m_path, BasicFile::MODE_READ);
     std::string piece;
     while (copied && !source.isAtEnd(BasicFile::SIDE_LAST)) {
         copied = source.read(piece, COPY_PIECE) && m_stream.write(piece);
@@ -197,7 +206,7 @@ void FilePlain::abort() {
         removeFile(tmpName(), true);
         m_tmpMode = false;
     }
-    if (held && m_createdTarget) removeFile(m_name, false);
+    if (held && m_createdTarget) removeFile(m_path, false);
     if (held && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
 }
 

@@ -520,6 +520,61 @@ TEST_F(FilePlainTest, AWriterKilledAtItsRenameLeavesTheEarlierContent) {
     EXPECT_FALSE(exists(target + ".tmp"));
 }
 
+// A file that replaces the target is no more open than the target was: it
+// keeps the target's permission bits and, where the process may, its owner.
+TEST_F(FilePlainTest, AnUpdateKeepsTheTargetsAccessRights) {
+    writeAll(target, "secret");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const bool giveAway = ::geteuid() == 0 && ::chown(target.c_str(), 65534, 65534) == 0;
+    const mode_t mask = ::umask(022);
+    {
+        FilePlain file(target);
+        file.open(W);
+        file.writeText("new secret");
+        struct stat tmp {};
+        ASSERT_EQ(::stat((target + ".tmp").c_str(), &tmp), 0);
+        EXPECT_EQ(tmp.st_mode & 07777, 0640u) << "while the update is written";
+        file.close();
+    }
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(readAll(target), "new secret");
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (giveAway) {
+        EXPECT_EQ(info.st_uid, 65534u);
+        EXPECT_EQ(info.st_gid, 65534u);
+    }
+}
+
+// A target that is a symbolic link stays one: the update replaces the file the
+// link leads to, beside which its temporary file and lock are made.
+TEST_F(FilePlainTest, AnUpdateThroughALinkReplacesTheFileItLeadsTo) {
+    ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0755), 0);
+    const std::string real = dir.file("real/conf");
+    writeAll(real, "earlier");
+    ASSERT_EQ(::symlink("real/conf", target.c_str()), 0);
+    const struct {
+        uint16_t access;
+        const char* content;
+    } steps[] = {{W, "+new"}, {W | APPEND, "+new+new"}, {W | UNSAFE, "+new"}};
+    for (const auto& step : steps) {
+        FilePlain file(target);
+        file.open(step.access);
+        const bool safe = !(step.access & UNSAFE);
+        EXPECT_EQ(exists(real + ".tmp"), safe) << step.access;
+        file.writeText("+new");
+        file.close();
+        EXPECT_EQ(readAll(real), step.content) << step.access;
+        struct stat info {};
+        ASSERT_EQ(::lstat(target.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode)) << step.access;
+        for (const std::string& leftover : {target + ".tmp", target + ".lock", real + ".tmp", real + ".lock"}) {
+            EXPECT_FALSE(exists(leftover)) << step.access << " " << leftover;
+        }
+    }
+}
+
 TEST_F(FilePlainTest, ALinkPlantedAsTheTemporaryFileIsNotFollowed) {
     writeAll(target, "earlier");
     const std::string victim = dir.file("victim");

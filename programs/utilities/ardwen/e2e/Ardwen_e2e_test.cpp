@@ -1,213 +1,14 @@
-// End-to-end tests: the real ardwen binary in a temporary installation with its
-// own resource store, its own directories and, for the numbered messages, the
-// real receiver program listening on the central service's slot.
-#include <fcntl.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <zlib.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+// End-to-end tests of the build itself and of what a person sees: the real
+// ardwen binary in a temporary installation (fixture in ArdwenEndToEnd.h); exit
+// codes, standard output and error, the files and the debug log.
+#include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "ArdwenEndToEnd.h"
 
-namespace fs = std::filesystem;
-
-extern char** environ;
-
+namespace e2e {
 namespace {
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-};
-
-/// One line of the debug log, taken apart: "debug-3", "NOTICE", ...; the identity
-/// such as "(9.10.11)"; and the text after the thread number.
-struct LogLine {
-    std::string prefix;
-    std::string identity;
-    std::string text;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string gunzipFile(const std::string& path) {
-    gzFile gz = gzopen(path.c_str(), "rb");
-    if (!gz) return "<cannot open>";
-    std::string data;
-    char buffer[4096];
-    int n;
-    while ((n = gzread(gz, buffer, sizeof buffer)) > 0) data.append(buffer, n);
-    gzclose(gz);
-    return data;
-}
-
-class ArdwenEndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/ardwen-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = std::string(tmpl) + "/";
-        fs::create_directories(root + "conf/xml");
-        setResources({});
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-
-    void write(const std::string& relative, const std::string& content) {
-        fs::create_directories(fs::path(root + relative).parent_path());
-        std::ofstream(root + relative, std::ios::binary) << content;
-    }
-
-    /// The installation's resource store: lines after the key header, such as
-    /// "\"ArdwenFile\"=\"build.lst\"".
-    void setResources(const std::vector<std::string>& values) {
-        std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brolix\\Resources]\r\n";
-        for (const auto& v : values) text += v + "\r\n";
-        write("registry.reg", text);
-    }
-
-    /// In a forked child: replaces the process by ardwen with the installation's
-    /// environment, in `cwd` (the installation root when empty).
-    [[noreturn]] void execArdwen(const std::vector<std::string>& args, const std::string& cwd,
-                                 const std::string& outPath) {
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            if (std::strncmp(*e, "BROLIX_", 7) != 0) env.push_back(*e);
-        }
-        env.push_back("BROLIX_REGISTRY=" + root + "registry.reg");
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::vector<std::string> argStore{ARDWEN_BINARY};
-        argStore.insert(argStore.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : argStore) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (chdir((cwd.empty() ? root : cwd).c_str()) != 0) _exit(120);
-        int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || dup2(fd, 1) < 0) _exit(121);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(122);
-    }
-
-    static int waitExit(pid_t pid) {
-        int status = 0;
-        if (waitpid(pid, &status, 0) != pid) return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    RunResult run(const std::vector<std::string>& args, const std::string& cwd = "") {
-        const std::string outPath = root + "stdout.txt";
-        pid_t pid = fork();
-        if (pid == 0) execArdwen(args, cwd, outPath);
-        RunResult result;
-        result.exitCode = waitExit(pid);
-        result.out = readFile(outPath);
-        return result;
-    }
-
-    /// Runs ardwen while the real receiver program owns the central service's
-    /// slot, both inside a network namespace of their own so that no other
-    /// program's slot of that name is touched. Returns ardwen's exit code; the
-    /// receiver's lines (it stops after `messages` lines) land in `received`.
-    int runWithReceiver(const std::vector<std::string>& args, int messages, std::string& received) {
-        const std::string receiverOut = root + "received.txt";
-        pid_t pid = fork();
-        if (pid == 0) {
-            if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) _exit(123);
-            pid_t receiver = fork();
-            if (receiver == 0) {
-                int fd = open(receiverOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                if (fd < 0 || dup2(fd, 1) < 0) _exit(124);
-                const std::string count = std::to_string(messages);
-                execl(LOGRECEIVER_BINARY, LOGRECEIVER_BINARY, "--count", count.c_str(), "--timeout", "20",
-                      static_cast<char*>(nullptr));
-                _exit(125);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the receiver owns its slot
-            pid_t ardwen = fork();
-            if (ardwen == 0) execArdwen(args, "", root + "stdout.txt");
-            const int code = waitExit(ardwen);
-            const int receiverCode = waitExit(receiver);
-            _exit(receiverCode == 0 ? code : 100 + receiverCode);
-        }
-        const int code = waitExit(pid);
-        received = readFile(receiverOut);
-        return code;
-    }
-
-    std::vector<LogLine> logLines(const std::string& logPath) {
-        std::vector<LogLine> lines;
-        const std::string text = readFile(logPath);
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find("\r\n", start);
-            EXPECT_NE(end, std::string::npos) << "a log line without CR LF";
-            if (end == std::string::npos) break;
-            const std::string line = text.substr(start, end - start);
-            start = end + 2;
-            LogLine l;
-            l.prefix = line.substr(0, line.find(' '));
-            const size_t open = line.find('(');
-            const size_t close = line.find(')', open);
-            l.identity = line.substr(open, close - open + 1);
-            const size_t colon = line.find(": ", close);
-            l.text = line.substr(colon + 2);
-            lines.push_back(l);
-        }
-        return lines;
-    }
-
-    /// "prefix text" per log line, for comparing whole sequences.
-    std::vector<std::string> logSummary(const std::string& logPath) {
-        std::vector<std::string> summary;
-        for (const auto& l : logLines(logPath)) {
-            summary.push_back(l.prefix + " " + (l.prefix.rfind("debug-", 0) == 0 ? l.text : l.identity));
-        }
-        return summary;
-    }
-
-    std::string defaultLog() const { return root + "Log/ArdwenDebugLog.log"; }
-
-    /// A small, complete installation: two entries, one of them gzip.
-    void writeSmallInstallation() {
-        write("conf/build.lst",
-              "// two configuration files\n"
-              "\"a.conf\" { \"xml/a.xml\" \"xml/b.xml\" }\n"
-              "\n"
-              "\"c.conf.gz\" {\n  \"xml/c.xml\"\n}\n");
-        write("conf/xml/a.xml",
-              "<?xml version=\"1.0\"?>\n<Root><Object><Name>A</Name><Value type=\"T1\">V\\1</Value>"
-              "<SubObjects><Note>skip</Note><Object><Name>B</Name><Value type=\"T2\">W</Value></Object>"
-              "</SubObjects></Object></Root>\n");
-        write("conf/xml/b.xml", "<Root><Object><Name>Second</Name><Value type=\"t\"/></Object></Root>");
-        write("conf/xml/c.xml", "<Root><Object><Name>C</Name><Value type=\"x\">1</Value></Object></Root>");
-    }
-    const std::string aExpected = "A(T1)=\"V\\\\1\"\n{\n\tB(T2)=\"W\"{}\n}\nSecond(t)=\"\"{}\n";
-    const std::string cExpected = "C(x)=\"1\"{}\n";
-
-    std::string root;
-};
 
 TEST_F(ArdwenEndToEnd, BuildsFromResourcesAndWritesExactFiles) {
     writeSmallInstallation();
@@ -216,6 +17,7 @@ TEST_F(ArdwenEndToEnd, BuildsFromResourcesAndWritesExactFiles) {
     RunResult r = run({});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");  // a clean run says nothing
     EXPECT_EQ(readFile(root + "conf/a.conf"), aExpected);
     EXPECT_EQ(gunzipFile(root + "conf/c.conf.gz"), cExpected);
     // Level 0 from the missing "ArdwenDebugLevel": nothing is logged at all.
@@ -239,28 +41,46 @@ TEST_F(ArdwenEndToEnd, ExitCodesOfFatalFailures) {
         int exitCode;
         const char* identity;
         const char* text;
+        const char* err;  // the whole of standard error
     } cases[] = {
-        {"missing build list", nullptr, nullptr, 3, "(9.10.05)", "(Message not found.) Parameters: #LIST#  60."},
+        {"missing build list", nullptr, nullptr, 3, "(9.10.05)",
+         "(Message not found.) Parameters: #LIST#  60.",
+         "ardwen: #LIST#: cannot read the build list: File: File does not exist. (Code: 60.2)\n"},
         {"dotted name unquoted", "a.conf { \"xml/a.xml\" }", nullptr, 4, "(9.10.06)",
-         "(Message not found.) Parameters: #LIST#  123  "},
-        {"entry without xml", "\"a.conf\" { }", nullptr, 4, "(9.10.07)",
-         "(Message not found.) Parameters: #LIST#  "},
-        {"comments only", "// nothing to build\n", nullptr, 5, "(9.10.02)", "(Message not found.)"},
-        {"empty build list", "", nullptr, 5, "(9.10.02)", "(Message not found.)"},
+         "(Message not found.) Parameters: #LIST#  123  ",
+         "ardwen: #LIST#:1: \"{\" expected after the output name \"a\", found \".\" (names that contain "
+         "\".\" must be quoted)\n"},
+        {"no brace on line 3", "\"a.conf\" { \"xml/a.xml\" }\r\n// the next one\r\n\"b.conf\" \"xml/a.xml\"",
+         "<R/>", 4, "(9.10.06)", "(Message not found.) Parameters: #LIST#  123  ",
+         "ardwen: #LIST#:3: \"{\" expected after the output name \"b.conf\", found \"xml/a.xml\"\n"},
+        {"entry without xml", "\n\"x.conf\" { \"xml/a.xml\" }\n\"a.conf\" {\n}", nullptr, 4, "(9.10.07)",
+         "(Message not found.) Parameters: #LIST#  ",
+         "ardwen: #LIST#:4: an entry names no XML file: \"a.conf\"\n"},
+        {"comments only", "// nothing to build\n", nullptr, 5, "(9.10.02)", "(Message not found.)",
+         "ardwen: #LIST#: the build list names no configuration file\n"},
+        {"empty build list", "", nullptr, 5, "(9.10.02)", "(Message not found.)",
+         "ardwen: #LIST#: the build list names no configuration file\n"},
         {"missing xml", "\"a.conf\" { \"xml/a.xml\" }", nullptr, 6, "(9.10.10)",
-         "(Message not found.) Parameters: #CONF#xml/a.xml  Failed to open file  "},
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Failed to open file  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Failed to open file\n"},
         {"broken xml", "\"a.conf\" { \"xml/a.xml\" }", "<Root><Object></Root>", 6, "(9.10.10)",
-         "(Message not found.) Parameters: #CONF#xml/a.xml  "},
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Error reading end tag.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Error reading end tag.\n"},
         {"empty xml", "\"a.conf\" { \"xml/a.xml\" }", "", 6, "(9.10.10)",
-         "(Message not found.) Parameters: #CONF#xml/a.xml  Error document empty.  "},
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Error document empty.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Error document empty.\n"},
         {"deep behind a byte-order mark", "\"a.conf\" { \"xml/a.xml\" }", bomInTag.c_str(), 6, "(9.10.10)",
-         "(Message not found.) Parameters: #CONF#xml/a.xml  Elements nested deeper than 2000 levels.  "},
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Elements nested deeper than 2000 levels.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Elements nested deeper than 2000 levels.\n"},
         {"deep behind a reference", "\"a.conf\" { \"xml/a.xml\" }", reference.c_str(), 6, "(9.10.10)",
-         "(Message not found.) Parameters: #CONF#xml/a.xml  Elements nested deeper than 2000 levels.  "},
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Elements nested deeper than 2000 levels.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Elements nested deeper than 2000 levels.\n"},
         {"reference at the end", "\"a.conf\" { \"xml/a.xml\" }", referenceAtEnd.c_str(), 6, "(9.10.10)",
-         "(Message not found.) Parameters: #CONF#xml/a.xml  Error parsing Element.  "},
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Error parsing Element.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Error parsing Element.\n"},
         {"multi-byte character at the end", "\"a.conf\" { \"xml/a.xml\" }", bomAtEnd.c_str(), 6, "(9.10.10)",
-         "(Message not found.) Parameters: #CONF#xml/a.xml  Error reading Element value.  "},
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Error reading Element value.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Error reading Element value.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -271,17 +91,22 @@ TEST_F(ArdwenEndToEnd, ExitCodesOfFatalFailures) {
         const std::string list = root + "conf/build.lst";
         RunResult r = run({"--installdir=" + root, list});
         EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.out, "");
         auto lines = logLines(defaultLog());
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().prefix, "FATAL");
         EXPECT_EQ(lines.back().identity, c.identity);
-        std::string expected = c.text;
-        for (auto [key, value] : {std::pair<std::string, std::string>{"#LIST#", list},
-                                  std::pair<std::string, std::string>{"#CONF#", root + "conf/"}}) {
-            const size_t at = expected.find(key);
-            if (at != std::string::npos) expected.replace(at, key.size(), value);
-        }
+        auto fill = [&](std::string text) {
+            for (auto [key, value] : {std::pair<std::string, std::string>{"#LIST#", list},
+                                      std::pair<std::string, std::string>{"#CONF#", root + "conf/"}}) {
+                const size_t at = text.find(key);
+                if (at != std::string::npos) text.replace(at, key.size(), value);
+            }
+            return text;
+        };
+        const std::string expected = fill(c.text);
         EXPECT_EQ(lines.back().text.substr(0, expected.size()), expected);
+        EXPECT_EQ(r.err, fill(c.err));
         EXPECT_FALSE(fs::exists(root + "conf/a.conf"));
     }
 }
@@ -291,13 +116,19 @@ TEST_F(ArdwenEndToEnd, MissingResourcesWithoutArgumentEndWithTwo) {
     // below the current directory.
     RunResult r = run({"--debug=1"});
     EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(
+        r.err,
+        "ardwen: no build list given and no resource names one: resource \"ConfigurationDir\" not found\n");
     auto lines = logLines(defaultLog());
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().prefix, "FATAL");
     EXPECT_EQ(lines.back().identity, "(9.10.04)");
 
     setResources({"\"ConfigurationDir\"=\"" + root + "conf\""});  // "ArdwenFile" still missing
-    EXPECT_EQ(run({}).exitCode, 2);
+    r = run({});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err,
+              "ardwen: no build list given and no resource names one: resource \"ArdwenFile\" not found\n");
 }
 
 TEST_F(ArdwenEndToEnd, DebugLinesAtEachLevel) {
@@ -429,48 +260,192 @@ TEST_F(ArdwenEndToEnd, OptionEdgeCases) {
     EXPECT_EQ(run({"--installdir=" + root, list, "-v"}).exitCode, 3);
 }
 
+TEST_F(ArdwenEndToEnd, OptionsNotTakenAsWrittenAreToldOnStandardError) {
+    writeSmallInstallation();
+    setResources({"\"ArdwenDebugLevel\"=dword:00000002"});
+    const std::string list = root + "conf/build.lst";
+    const struct {
+        std::vector<std::string> options;  // before the build list
+        const char* err;                   // #ROOT# stands for the installation
+        int level;                         // the highest debug level logged, -1: no log
+    } cases[] = {
+        {{"--installdir=#ROOT#", "--debug=2"}, "", 2},
+        {{"--installdir=#ROOT#", "--quiet=yes", "--"},
+         "ardwen: unknown option \"--quiet=yes\" ignored\nardwen: unknown option \"--\" ignored\n",
+         2},
+        {{"--installdir=#ROOT#", "--debug=abc"},
+         "ardwen: \"--debug=abc\": \"abc\" is not a number; debug level 0 is used\n",
+         -1},
+        {{"--installdir=#ROOT#", "--debug=3x"},
+         "ardwen: \"--debug=3x\": \"3x\" is not a number; debug level 3 is used\n",
+         3},
+        {{"--installdir=#ROOT#", "--debug", "5"},
+         "ardwen: \"--debug\" without \"=LEVEL\": debug level 0 is used; \"5\" counts as a build-list "
+         "argument (write \"--debug=5\")\n",
+         -1},
+        // Beyond the 32-bit range the value is held at its end, not wrapped
+        // round (which made this level 1).
+        {{"--installdir=#ROOT#", "--debug=4294967297"},
+         "ardwen: \"--debug=4294967297\": debug levels go from 0 to 5; debug level 5 is used\n",
+         5},
+        {{"--installdir=#ROOT#", "--debug=7"},
+         "ardwen: \"--debug=7\": debug levels go from 0 to 5; debug level 5 is used\n",
+         5},
+        {{"--installdir=#ROOT#", "--debug=-4294967297"}, "", 2},
+        {{"--debug=1", "--installdir", "#ROOT#"},
+         "ardwen: \"--installdir\" without \"=DIR\": the resource InstallDir or the current directory is "
+         "used; \"#ROOT#\" counts as a build-list argument (write \"--installdir=#ROOT#\")\n",
+         1},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args;
+        for (const auto& o : c.options) args.push_back(atRoot(o));
+        args.push_back(list);
+        SCOPED_TRACE(args[1]);
+        fs::remove_all(root + "Log");
+        RunResult r = run(args);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, atRoot(c.err));
+        int highest = -1;
+        for (const auto& l : logLines(defaultLog())) {
+            if (l.prefix.rfind("debug-", 0) == 0) highest = std::max(highest, std::stoi(l.prefix.substr(6)));
+        }
+        EXPECT_EQ(highest, c.level);
+    }
+}
+
+TEST_F(ArdwenEndToEnd, HelpAndVersionTouchNothing) {
+    // An installation where a build would work and log.
+    writeSmallInstallation();
+    setResources({"\"InstallDir\"=\"" + root + "inst\"", "\"ConfigurationDir\"=\"" + root + "conf\"",
+                  "\"ArdwenFile\"=\"build.lst\"", "\"ArdwenDebugLevel\"=dword:00000005"});
+    const std::string store = readFile(root + "registry.reg");
+    const std::string usageStart = "Usage: ardwen [--installdir=DIR] [--debug=LEVEL] [BUILDLIST]\n";
+    const std::vector<std::vector<std::string>> cases = {
+        {"--help"},
+        {"--version"},
+        {"--debug=5", root + "conf/build.lst", "--help"},
+        {"--installdir=" + root, "--version", "--unknown"},
+        {"--version", "--help"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0]);
+        RunResult r = run(args);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, "");
+        const bool help = std::find(args.begin(), args.end(), "--help") != args.end();
+        if (help) {
+            EXPECT_EQ(r.out.rfind(usageStart, 0), 0u) << r.out;
+            EXPECT_NE(r.out.find("7 one or\nmore configuration files not written"), std::string::npos)
+                << r.out;
+        } else {
+            EXPECT_EQ(r.out, "ardwen 1.0.0\n");
+        }
+        EXPECT_FALSE(fs::exists(root + "Log"));
+        EXPECT_FALSE(fs::exists(root + "inst"));
+        EXPECT_FALSE(fs::exists(root + "conf/a.conf"));
+        EXPECT_EQ(readFile(root + "registry.reg"), store);
+    }
+}
+
 TEST_F(ArdwenEndToEnd, BuildListWithoutDirectoryIsRelativeToTheCurrentDirectory) {
     writeSmallInstallation();
     EXPECT_EQ(run({"--installdir=" + root, "build.lst"}, root + "conf").exitCode, 0);
     EXPECT_EQ(readFile(root + "conf/a.conf"), aExpected);
 }
 
-TEST_F(ArdwenEndToEnd, WriteFailureOfOneOutputIsReportedAndTheBuildGoesOn) {
+TEST_F(ArdwenEndToEnd, AnOutputNotWrittenEndsWithSevenAfterTheWholeBuild) {
     writeSmallInstallation();
     write("conf/build.lst",
           "\"first.conf\" { \"xml/c.xml\" }\n"
           "\"no/such/dir/second.conf\" { \"xml/c.xml\" }\n"
           "\"third.conf\" { \"xml/b.xml\" }\n");
     RunResult r = run({"--installdir=" + root, "--debug=1", root + "conf/build.lst"});
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_EQ(r.out, "");
     EXPECT_EQ(readFile(root + "conf/first.conf"), cExpected);
     EXPECT_EQ(readFile(root + "conf/third.conf"), "Second(t)=\"\"{}\n");
+    // The library's own description of the failure, and the likely reason.
+    const std::string path = root + "conf/no/such/dir/second.conf";
+    const std::string head = "ardwen: " + path + ": cannot write the configuration file: File: ";
+    const std::string tail = atRoot(
+        "; the folder #ROOT#conf/no/such/dir/ does not exist\n"
+        "ardwen: 1 of 3 configuration files could not be written\n");
+    EXPECT_EQ(r.err.rfind(head, 0), 0u) << r.err;
+    ASSERT_GE(r.err.size(), tail.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2);
+
     int errors = 0;
     for (const auto& l : logLines(defaultLog())) {
         if (l.prefix == "ERROR") {
             ++errors;
             EXPECT_EQ(l.identity, "(9.10.09)");
-            EXPECT_EQ(l.text.rfind("(Message not found.) Parameters: " + root + "conf/no/such/dir/second.conf  60.",
-                                   0),
-                      0u)
-                << l.text;
+            EXPECT_EQ(l.text.rfind("(Message not found.) Parameters: " + path + "  60.", 0), 0u) << l.text;
         }
     }
     EXPECT_EQ(errors, 1);
-    EXPECT_EQ(logSummary(defaultLog()).back(), "debug-1 LoggerUnit: Destroyed logger for the Ardwen module.");
+    // The end is logged and announced, but not as a success.
+    auto summary = logSummary(defaultLog());
+    ASSERT_GE(summary.size(), 3u);
+    const std::vector<std::string> end(summary.end() - 3, summary.end());
+    const std::vector<std::string> expectedEnd = {
+        "debug-1 Exiting Ardwen. One or more configuration files could not be written.",
+        "NOTICE (9.10.12)",
+        "debug-1 LoggerUnit: Destroyed logger for the Ardwen module.",
+    };
+    EXPECT_EQ(end, expectedEnd);
 }
 
-TEST_F(ArdwenEndToEnd, NumberedMessagesReachTheReceiverWithTheirParameters) {
+TEST_F(ArdwenEndToEnd, OutputThatIsItsOwnInputIsRefused) {
+    writeSmallInstallation();
+    fs::create_symlink("xml/b.xml", root + "conf/link.xml");
+    write("conf/build.lst",
+          "\"xml/a.xml\" { \"xml/c.xml\" \"xml/a.xml\" }\n"  // the same name
+          "\"link.xml\" { \"xml/b.xml\" }\n"                 // a link to it
+          "\"xml/../xml/c.xml\" { \"xml/c.xml\" }\n"         // another spelling
+          "\"fine.conf\" { \"xml/c.xml\" }\n");
+    const std::string a = readFile(root + "conf/xml/a.xml");
+    const std::string b = readFile(root + "conf/xml/b.xml");
+    const std::string c = readFile(root + "conf/xml/c.xml");
+    RunResult r = run({"--installdir=" + root, root + "conf/build.lst"});
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_EQ(readFile(root + "conf/xml/a.xml"), a);
+    EXPECT_EQ(readFile(root + "conf/xml/b.xml"), b);
+    EXPECT_EQ(readFile(root + "conf/xml/c.xml"), c);
+    EXPECT_TRUE(fs::is_symlink(root + "conf/link.xml"));
+    EXPECT_EQ(readFile(root + "conf/fine.conf"), cExpected);
+    EXPECT_EQ(r.err, atRoot("ardwen: #ROOT#conf/xml/a.xml: cannot write the configuration file: it is the "
+                            "entry's own XML file \"xml/a.xml\", which is kept unchanged\n"
+                            "ardwen: #ROOT#conf/link.xml: cannot write the configuration file: it is the "
+                            "entry's own XML file \"xml/b.xml\", which is kept unchanged\n"
+                            "ardwen: #ROOT#conf/xml/../xml/c.xml: cannot write the configuration file: it is "
+                            "the entry's own XML file \"xml/c.xml\", which is kept unchanged\n"
+                            "ardwen: 3 of 4 configuration files could not be written\n"));
+    std::vector<std::string> errors;
+    for (const auto& l : logLines(defaultLog())) {
+        if (l.prefix == "ERROR") errors.push_back(l.identity + " " + l.text);
+    }
+    const std::vector<std::string> expected = {
+        atRoot("(9.10.09) (Message not found.) Parameters: #ROOT#conf/xml/a.xml  60.28  "),
+        atRoot("(9.10.09) (Message not found.) Parameters: #ROOT#conf/link.xml  60.28  "),
+        atRoot("(9.10.09) (Message not found.) Parameters: #ROOT#conf/xml/../xml/c.xml  60.28  "),
+    };
+    EXPECT_EQ(errors, expected);
+}
+
+TEST_F(ArdwenEndToEnd, NumberedMessagesReachTheReceiverInWords) {
     writeSmallInstallation();
     write("conf/build.lst",
           "\"first.conf\" { \"xml/c.xml\" }\n"
-          "\"no/such/dir/second.conf\" { \"xml/empty.xml\" }\n");
+          "\"second.conf\" { \"xml/empty.xml\" }\n"
+          "\"xml/c.xml\" { \"xml/c.xml\" }\n");
     write("conf/xml/empty.xml", "<Root><Other/></Root>");
     const std::string list = root + "conf/build.lst";
 
     // Debug level 1: start and end notices, the warning and the error between.
     std::string received;
-    ASSERT_EQ(runWithReceiver({"--installdir=" + root, "--debug=1", list}, 4, received), 0) << received;
+    ASSERT_EQ(runWithReceiver({"--installdir=" + root, "--debug=1", list}, 4, received), 7) << received;
     std::vector<std::string> lines;
     std::stringstream in(received);
     for (std::string line; std::getline(in, line);) {
@@ -481,22 +456,35 @@ TEST_F(ArdwenEndToEnd, NumberedMessagesReachTheReceiverWithTheirParameters) {
                         " " + line.substr(colon + 2));
     }
     const std::vector<std::string> expected = {
-        "NOTICE (9.10.11) (Message not found.)",
-        "WARNING (9.10.08) (Message not found.) Parameters: " + root + "conf/xml/empty.xml  ",
-        "ERROR (9.10.09) (Message not found.) Parameters: " + root + "conf/no/such/dir/second.conf  60.5  ",
-        "NOTICE (9.10.12) (Message not found.)",
+        "NOTICE (9.10.11) (Message not found.) -- the build starts",
+        atRoot("WARNING (9.10.08) (Message not found.) Parameters: #ROOT#conf/xml/empty.xml   -- no "
+               "\"Object\" element under the root element; the file adds nothing (XML file: "
+               "#ROOT#conf/xml/empty.xml)"),
+        atRoot("ERROR (9.10.09) (Message not found.) Parameters: #ROOT#conf/xml/c.xml  60.28   -- cannot "
+               "write the configuration file (output file: #ROOT#conf/xml/c.xml; error code: 60.28)"),
+        "NOTICE (9.10.12) (Message not found.) -- the build has finished",
     };
     EXPECT_EQ(lines, expected);
+    // Standard error has the same warning and error, in the builder's words.
+    EXPECT_EQ(readFile(errPath()),
+              atRoot("ardwen: #ROOT#conf/xml/empty.xml: warning: no \"Object\" element under the root "
+                     "element; the file adds nothing\n"
+                     "ardwen: #ROOT#conf/xml/c.xml: cannot write the configuration file: it is the entry's "
+                     "own XML file \"xml/c.xml\", which is kept unchanged\n"
+                     "ardwen: 1 of 3 configuration files could not be written\n"));
 
     // Debug level 0: notices are not sent; a fatal failure is, with its parameters.
     write("conf/build.lst", "\"a.conf\" { \"xml/missing.xml\" }\n");
     ASSERT_EQ(runWithReceiver({"--installdir=" + root, "--debug=0", list}, 1, received), 6) << received;
     EXPECT_NE(received.find("FATAL    "), std::string::npos) << received;
     EXPECT_NE(received.find("(9.10.10) "), std::string::npos) << received;
-    EXPECT_NE(received.find("Parameters: " + root + "conf/xml/missing.xml  Failed to open file  "),
+    EXPECT_NE(received.find(atRoot("Parameters: #ROOT#conf/xml/missing.xml  Failed to open file   -- cannot "
+                                   "load the XML file (XML file: #ROOT#conf/xml/missing.xml; description: "
+                                   "Failed to open file)")),
               std::string::npos)
         << received;
     EXPECT_EQ(received.find("NOTICE"), std::string::npos) << received;
 }
 
 }  // namespace
+}  // namespace e2e

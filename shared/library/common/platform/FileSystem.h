@@ -85,6 +85,17 @@ bool moveFileReplace(const std::string& source, const std::string& destination);
 /// Deletes a file (not a directory).
 bool deleteFile(const std::string& path);
 
+/// The path of the file that `path` names once symbolic links are followed:
+/// `path` itself when it is no link or does not exist; for a link, where the
+/// chain of links ends, whether that exists or not.
+std::string resolveLinks(const std::string& path);
+
+/// Gives `destination` the access rights that `source` has, so that a file
+/// that replaces another is no more open than the one it replaces (on Linux the
+/// permission bits and, where the process may set them, owner and group; on
+/// Windows the access list). False when the rights cannot be set.
+bool copyAccess(const std::string& source, const std::string& destination);
+
 /// Makes sure that what was written to the file is on the disk, not only in the
 /// system's caches; false when the system reports that it could not.
 bool flushFile(const std::string& path);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <system_error>
 
@@ -214,6 +215,32 @@ bool moveFileReplace(const std::string& source, const std::string& destination) 
 
 bool deleteFile(const std::string& path) {
     if (::unlink(toNativePath(path).c_str()) != 0) return fail(errno);
+    return true;
+}
+
+std::string resolveLinks(const std::string& path) {
+    std::string current = toNativePath(path);
+    // A chain longer than the system's own limit is a loop; it stays as given.
+    for (int step = 0; step < 40; ++step) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return step == 0 ? path : current;
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
+        if (n < 0) return path;
+        const std::string next(buffer, static_cast<size_t>(n));
+        current = next[0] == '/' ? next : parentOf(current) + "/" + next;
+    }
+    return path;
+}
+
+bool copyAccess(const std::string& source, const std::string& destination) {
+    struct stat info {};
+    const std::string to = toNativePath(destination);
+    if (::stat(toNativePath(source).c_str(), &info) != 0) return fail(errno);
+    // Another owner can be given only with the privilege to do so; the
+    // permission bits then still keep the file as closed as before.
+    if (::chown(to.c_str(), info.st_uid, info.st_gid) != 0 && errno != EPERM) return fail(errno);
+    if (::chmod(to.c_str(), info.st_mode & 07777) != 0) return fail(errno);
     return true;
 }
 

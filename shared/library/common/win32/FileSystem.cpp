@@ -156,6 +156,25 @@ bool deleteFile(const std::string& path) {
     return true;
 }
 
+std::string resolveLinks(const std::string& path) {
+    // The programs do not make links on Windows; a file is taken as named.
+    return path;
+}
+
+bool copyAccess(const std::string& source, const std::string& destination) {
+    // The access list travels; the owner stays the creator's, as only a
+    // privileged process may give a file away.
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    const std::string from = toNativePath(source);
+    ::GetFileSecurityA(from.c_str(), what, nullptr, 0, &needed);
+    if (needed == 0) return failWithLastError();
+    std::vector<unsigned char> descriptor(needed);
+    if (!::GetFileSecurityA(from.c_str(), what, descriptor.data(), needed, &needed)) return failWithLastError();
+    if (!::SetFileSecurityA(toNativePath(destination).c_str(), what, descriptor.data())) return failWithLastError();
+    return true;
+}
+
 bool flushFile(const std::string& path) {
     // FlushFileBuffers writes out everything the system holds for the file, from
     // any handle; it needs a handle with write access.

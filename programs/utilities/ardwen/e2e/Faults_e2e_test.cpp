@@ -1,0 +1,337 @@
+// End-to-end tests with real faults: the real ardwen binary killed while it
+// writes, on a full disk, against read-only files and folders, under a memory
+// limit, and watched by a reader in another process while it builds again and
+// again. A configuration file is only ever the whole old or the whole new one.
+#include <grp.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ArdwenEndToEnd.h"
+
+namespace e2e {
+namespace {
+
+/// An XML file whose top object holds a chain of `depth` nested objects named
+/// "L", the innermost holding `leaves` empty objects. Nesting multiplies: every
+/// leaf's line carries the whole chain's indent.
+std::string chainWithLeaves(size_t depth, size_t leaves) {
+    std::string xml = "<R>";
+    for (size_t i = 0; i < depth; ++i) xml += "<Object><Name>L</Name><SubObjects>";
+    for (size_t i = 0; i < leaves; ++i) xml += "<Object/>";
+    for (size_t i = 0; i < depth; ++i) xml += "</SubObjects></Object>";
+    return xml + "</R>";
+}
+
+/// The configuration text of chainWithLeaves (depth >= 1, leaves >= 1).
+std::string chainWithLeavesOutput(size_t depth, size_t leaves) {
+    std::string out;
+    for (size_t i = 0; i < depth; ++i)
+        out += std::string(i, '\t') + "L()=\"\"\n" + std::string(i, '\t') + "{\n";
+    const std::string leaf = std::string(depth, '\t') + "()=\"\"{}\n";
+    for (size_t i = 0; i < leaves; ++i) out += leaf;
+    for (size_t i = depth; i-- > 0;) out += std::string(i, '\t') + "}\n";
+    return out;
+}
+
+/// An XML file of `count` objects under one top object, with names and values
+/// that do not compress well, and its configuration text.
+void scatteredObjects(size_t count, std::string& xml, std::string& out) {
+    uint32_t state = 12345;
+    auto next = [&]() {
+        state = state * 1103515245u + 12345u;
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08x", state);
+        return std::string(hex);
+    };
+    xml = "<R><Object><Name>Top</Name><SubObjects>";
+    out = "Top()=\"\"\n{\n";
+    for (size_t i = 0; i < count; ++i) {
+        const std::string name = "k" + next();
+        const std::string value = next() + next();
+        xml += "<Object><Name>" + name + "</Name><Value type=\"t\">" + value + "</Value></Object>";
+        out += "\t" + name + "(t)=\"" + value + "\"{}\n";
+    }
+    xml += "</SubObjects></Object></R>";
+    out += "}\n";
+}
+
+void writeGzip(const std::string& path, const std::string& text) {
+    gzFile gz = gzopen(path.c_str(), "wb");
+    if (gz == nullptr) return;
+    gzwrite(gz, text.data(), static_cast<unsigned>(text.size()));
+    gzclose(gz);
+}
+
+uint64_t sizeOf(const std::string& path) {
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
+const char kOld[] = "Old(int)=\"1\"{}\n";
+
+/// A file's text as a failure message shows it: large texts by their size and end.
+std::string shown(const std::string& text) {
+    if (text.size() <= 100) return "\"" + text + "\"";
+    return std::to_string(text.size()) + " bytes ending in \"" + text.substr(text.size() - 40) + "\"";
+}
+
+TEST_F(ArdwenEndToEnd, KilledWhileWritingLeavesTheOldFileWhole) {
+    // About 3 MB of XML that makes 40 MB of configuration text.
+    const size_t depth = 100, leaves = 360000;
+    write("conf/xml/big.xml", chainWithLeaves(depth, leaves));
+    const std::string expected = chainWithLeavesOutput(depth, leaves);
+    int killedWhileWriting = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        // A name of its own each time: an interrupted update leaves its lock
+        // behind until it expires.
+        const std::string name = "out" + std::to_string(attempt) + ".conf";
+        const std::string target = root + "conf/" + name;
+        write("conf/" + name, kOld);
+        write("conf/build.lst", "\"" + name + "\" { \"xml/big.xml\" }\n");
+        const pid_t pid = startArdwen({"--installdir=" + root, root + "conf/build.lst"});
+        // Killed as soon as the new text is on its way to the disk: the
+        // temporary copy, or the target itself, grows past the old text.
+        bool killed = false;
+        for (;;) {
+            siginfo_t info = {};
+            if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == pid)
+                break;  // it finished first
+            if (sizeOf(target + ".tmp") > sizeof kOld || sizeOf(target) != sizeof kOld - 1) {
+                kill(pid, SIGKILL);
+                killed = true;
+                break;
+            }
+            usleep(100);
+        }
+        const int code = waitExit(pid);
+        if (killed && code == 128 + SIGKILL) {
+            ++killedWhileWriting;
+            const std::string text = readFile(target);
+            EXPECT_TRUE(text == kOld) << shown(text);
+        } else {
+            EXPECT_EQ(code, 0);
+            const std::string text = readFile(target);
+            EXPECT_TRUE(text == expected) << shown(text);
+        }
+    }
+    EXPECT_GE(killedWhileWriting, 1);
+}
+
+TEST_F(ArdwenEndToEnd, AnOutputLockedByAnotherWriterIsLeftAlone) {
+    writeSmallInstallation();
+    write("conf/build.lst", "\"out.conf\" { \"xml/c.xml\" }\n");
+    write("conf/out.conf", kOld);
+    // Another writer's lock on the file, valid for a minute.
+    auto stamp = [](time_t t) {
+        char text[32];
+        tm fields;
+        std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", gmtime_r(&t, &fields));
+        return std::string(text);
+    };
+    const time_t now = time(nullptr);
+    write("conf/out.conf.lock", stamp(now) + "\n" + stamp(now + 60) + "\nanother writer\nmissing\n");
+    RunResult r = run({"--installdir=" + root, root + "conf/build.lst"});
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_EQ(readFile(root + "conf/out.conf"), kOld);
+    EXPECT_EQ(r.err, atRoot("ardwen: #ROOT#conf/out.conf: cannot write the configuration file: File: "
+                            "Someone else has locked the file. (Code: 60.18); its lock "
+                            "#ROOT#conf/out.conf.lock is held by another writer, or was left by an "
+                            "interrupted run and expires 30 seconds after it was taken\n"
+                            "ardwen: 1 of 1 configuration files could not be written\n"));
+    EXPECT_TRUE(fs::exists(root + "conf/out.conf.lock"));
+}
+
+TEST_F(ArdwenEndToEnd, FullDiskKeepsTheOldFiles) {
+    std::string bigXml, bigOut;
+    scatteredObjects(20000, bigXml, bigOut);  // 700 KB of text, more than 300 KB compressed
+    write("conf/xml/big.xml", bigXml);
+    writeSmallInstallation();
+    // The build list and its outputs on a disk of 128 KiB, mounted in a mount
+    // namespace of a child process; what is there afterwards is copied out.
+    const std::string disk = root + "conf/disk/";
+    const std::string after = root + "after/";
+    fs::create_directories(disk);
+    fs::create_directories(after);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0) _exit(90);
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(91);
+        if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=128k") != 0) _exit(92);
+        write("conf/disk/build.lst",
+              "\"plain.conf\" { \"../xml/big.xml\" }\n"
+              "\"packed.conf.gz\" { \"../xml/big.xml\" }\n"
+              "\"small.conf\" { \"../xml/c.xml\" }\n");
+        write("conf/disk/plain.conf", kOld);
+        writeGzip(disk + "packed.conf.gz", kOld);
+        const int code = waitExit(startArdwen({"--installdir=" + root, disk + "build.lst"}));
+        std::string listing;
+        for (const auto& entry : fs::directory_iterator(disk))
+            listing += entry.path().filename().string() + "\n";
+        write("after/listing.txt", listing);
+        for (const char* name : {"plain.conf", "packed.conf.gz", "small.conf"}) {
+            std::error_code ec;
+            fs::copy_file(disk + name, after + name, ec);
+        }
+        _exit(code);
+    }
+    const int code = waitExit(child);
+    if (code >= 90 && code <= 92)
+        GTEST_SKIP() << "no private mount namespace with a tmpfs here (" << code << ")";
+    EXPECT_EQ(code, 7);
+    const std::string plain = readFile(after + "plain.conf");
+    const std::string packed = gunzipFile(after + "packed.conf.gz");
+    EXPECT_TRUE(plain == kOld) << shown(plain);
+    EXPECT_TRUE(packed == kOld) << shown(packed);
+    EXPECT_EQ(readFile(after + "small.conf"), cExpected);  // the build went on
+    // Nothing of the failed updates is left beside the targets.
+    std::vector<std::string> names;
+    std::stringstream listing(readFile(after + "listing.txt"));
+    for (std::string name; std::getline(listing, name);) names.push_back(name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"build.lst", "packed.conf.gz", "plain.conf", "small.conf"}));
+    const std::string err = readFile(errPath());
+    for (const char* name : {"plain.conf", "packed.conf.gz"}) {
+        EXPECT_NE(err.find("ardwen: " + disk + name + ": cannot write the configuration file: File: "),
+                  std::string::npos)
+            << err;
+    }
+    EXPECT_NE(err.find("ardwen: 2 of 3 configuration files could not be written\n"), std::string::npos)
+        << err;
+}
+
+TEST_F(ArdwenEndToEnd, ReadOnlyFileAndFolderAreNotWritten) {
+    writeSmallInstallation();
+    write("conf/build.lst",
+          "\"read-only.conf\" { \"xml/c.xml\" }\n"
+          "\"closed/old.conf\" { \"xml/c.xml\" }\n"
+          "\"fine.conf\" { \"xml/c.xml\" }\n");
+    write("conf/read-only.conf", kOld);
+    write("conf/closed/old.conf", kOld);
+    // Root may write anything: the program runs as an ordinary user then.
+    const bool asNobody = geteuid() == 0;
+    const uid_t nobody = 65534;
+    if (asNobody) {
+        chmod(root.c_str(), 0755);
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            if (lchown(entry.path().c_str(), nobody, nobody) != 0)
+                FAIL() << "cannot hand over " << entry.path();
+        }
+    }
+    fs::permissions(root + "conf/read-only.conf",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(root + "conf/closed", fs::perms::owner_read | fs::perms::owner_exec |
+                                              fs::perms::group_read | fs::perms::group_exec |
+                                              fs::perms::others_read | fs::perms::others_exec);
+    Start start;
+    if (asNobody) {
+        start.beforeExec = [nobody]() {
+            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(126);
+        };
+    }
+    RunResult r = run({"--installdir=" + root, root + "conf/build.lst"}, start);
+    if (r.exitCode == 126) GTEST_SKIP() << "cannot run as an ordinary user here";
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_EQ(readFile(root + "conf/read-only.conf"), kOld);
+    EXPECT_EQ(fs::status(root + "conf/read-only.conf").permissions() & fs::perms::owner_write,
+              fs::perms::none);
+    EXPECT_EQ(readFile(root + "conf/closed/old.conf"), kOld);
+    EXPECT_EQ(readFile(root + "conf/fine.conf"), cExpected);
+    for (const char* name : {"read-only.conf", "closed/old.conf"}) {
+        EXPECT_NE(
+            r.err.find("ardwen: " + root + "conf/" + name + ": cannot write the configuration file: File: "),
+            std::string::npos)
+            << r.err;
+    }
+    EXPECT_NE(r.err.find("ardwen: 2 of 3 configuration files could not be written\n"), std::string::npos)
+        << r.err;
+}
+
+TEST_F(ArdwenEndToEnd, RepeatedBuildsWithAPollingReaderShowNoPartialFile) {
+    // Two builds of one file that alternate; a reader in another process reads
+    // it whole, again and again, and must only ever find one of the two texts.
+    const size_t depth = 8, leaves = 30000;  // about 500 KB of text each
+    write("conf/xml/a.xml", chainWithLeaves(depth, leaves));
+    write("conf/xml/b.xml", chainWithLeaves(depth + 1, leaves));
+    const std::string a = chainWithLeavesOutput(depth, leaves);
+    const std::string b = chainWithLeavesOutput(depth + 1, leaves);
+    write("conf/a.lst", "\"out.conf\" { \"xml/a.xml\" }\n");
+    write("conf/b.lst", "\"out.conf\" { \"xml/b.xml\" }\n");
+    ASSERT_EQ(run({"--installdir=" + root, root + "conf/a.lst"}).exitCode, 0);
+    const std::string target = root + "conf/out.conf";
+    const std::string stop = root + "stop";
+
+    int counts[2];
+    ASSERT_EQ(pipe(counts), 0);
+    const pid_t reader = fork();
+    if (reader == 0) {
+        // reads of a, reads of b, reads of anything else
+        long seen[3] = {0, 0, 0};
+        while (access(stop.c_str(), F_OK) != 0) {
+            const std::string text = readFile(target);
+            ++seen[text == a ? 0 : text == b ? 1 : 2];
+        }
+        const ssize_t written = ::write(counts[1], seen, sizeof seen);
+        _exit(written == sizeof seen ? 0 : 1);
+    }
+    close(counts[1]);
+    const int builds = 60;
+    int failed = 0;
+    for (int i = 0; i < builds; ++i) {
+        if (run({"--installdir=" + root, root + (i % 2 == 0 ? "conf/b.lst" : "conf/a.lst")}).exitCode != 0)
+            ++failed;
+    }
+    write("stop", "");
+    long seen[3] = {0, 0, 0};
+    EXPECT_EQ(read(counts[0], seen, sizeof seen), static_cast<ssize_t>(sizeof seen));
+    close(counts[0]);
+    EXPECT_EQ(waitExit(reader), 0);
+    std::cout << builds << " builds; the reader saw the first text " << seen[0] << " times, the second "
+              << seen[1] << " times, anything else " << seen[2] << " times\n";
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(seen[2], 0);
+    EXPECT_GT(seen[0], 0);
+    EXPECT_GT(seen[1], 0);
+    EXPECT_EQ(readFile(target), a);
+}
+
+TEST_F(ArdwenEndToEnd, ConfigurationTextBeyondMemoryEndsWithFatalOne) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer ends a process itself when an allocation fails";
+#else
+    // Half a megabyte of XML, 900 levels deep, asks for 45 MB of text; the
+    // program may have 32 MiB of address space in all, enough to load it.
+    write("conf/xml/deep.xml", chainWithLeaves(900, 50000));
+    write("conf/build.lst", "\"out.conf\" { \"xml/deep.xml\" }\n");
+    write("conf/out.conf", kOld);
+    Start start;
+    start.beforeExec = []() {
+        const rlimit limit = {32u << 20, 32u << 20};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    };
+    RunResult r = run({"--installdir=" + root, root + "conf/build.lst"}, start);
+    EXPECT_EQ(r.exitCode, 6);
+    EXPECT_EQ(
+        r.err,
+        "ardwen: " + root +
+            "conf/out.conf: out of memory while loading an XML file or producing a configuration file\n");
+    EXPECT_EQ(readFile(root + "conf/out.conf"), kOld);
+    const auto lines = logLines(defaultLog());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().prefix + " " + lines.back().identity, "FATAL (9.10.01)");
+#endif
+}
+
+}  // namespace
+}  // namespace e2e
