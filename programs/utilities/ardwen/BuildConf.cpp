@@ -22,6 +22,7 @@
 #include "SystemInfo.h"
 #include "Tokenizer.h"
 #include "XmlNesting.h"
+#include "platform/NativePath.h"
 #include "platform/Stream.h"
 
 namespace Brolix {
