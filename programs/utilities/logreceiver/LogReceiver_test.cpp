@@ -39,8 +39,10 @@ std::string logRequest(const LogEntry& entry) {
 
 TEST(LogReceiverTest, DescribesDatagrams) {
     const LogEntry plain = messageEntry(11, 0, "");
-    // Parameters may hold the request framing's escape character themselves.
+    // Parameters may hold the request framing's escape character themselves when
+    // the sender does not replace it (IPCClient does).
     const LogEntry escaped = messageEntry(9, 2, ParamStream().addText("a\x1b" "b").addNumber(3).text());
+    const std::string unreplaced = std::string("Brolix\x1bLOGMSG\x1b\x1b") + serializeEntry(escaped) + "\x1b";
     // The builder's messages are shown in words with their parameters named;
     // numbers it does not send, and other modules, are shown as they come.
     const LogEntry extra =
@@ -56,7 +58,7 @@ TEST(LogReceiverTest, DescribesDatagrams) {
         std::string text;
     } cases[] = {
         {logRequest(plain), DatagramKind::LOG_LINE, formatLine(plain) + " -- the build starts"},
-        {logRequest(escaped), DatagramKind::LOG_LINE,
+        {unreplaced, DatagramKind::LOG_LINE,
          formatLine(escaped) + " -- cannot write the configuration file (output file: a\x1b"
                                "b; error code: 3)"},
         {logRequest(extra), DatagramKind::LOG_LINE,

@@ -88,12 +88,48 @@ DateTimeFields utcFieldsOf(int64_t seconds) {
     return f;
 }
 
-// Minutes east of UTC of the host's wall clock at `seconds`.
-int32_t hostOffsetMinutes(int64_t seconds) {
-    if (seconds < 0) seconds = 0;
+// Seconds east of UTC of the host's wall clock at `seconds`; false when the host
+// cannot tell. Instants are asked for within the 32-bit range, which is what every
+// host serves.
+bool hostOffsetSeconds(int64_t seconds, int64_t& offset) {
+    seconds = clampToRange(seconds);
     std::tm tm{};
-    if (!platform::localTime(seconds, tm)) return 0;
-    return static_cast<int32_t>((fieldsToSeconds(tm) - seconds) / 60);
+    if (!platform::localTime(seconds, tm)) return false;
+    offset = fieldsToSeconds(tm) - seconds;
+    return true;
+}
+
+// Minutes east of UTC of the host's wall clock at `seconds` (0 when the host cannot
+// tell); an offset with seconds, as some zones had early on, loses them.
+int32_t hostOffsetMinutes(int64_t seconds) {
+    int64_t offset = 0;
+    return hostOffsetSeconds(seconds, offset) ? static_cast<int32_t>(offset / 60) : 0;
+}
+
+// The instant at which the host's wall clock shows `wall` (wall-clock fields
+// counted as if they were UTC). Offsets lie within a day of UTC, so the offsets a
+// day before and a day after are those in force on either side of any change of
+// the clock near that time, and one of them is the offset at the instant sought.
+// A wall-clock time that a change of the clock skips is moved on by the length
+// of the gap (the offset before the change applies), as the C library does; one
+// that a change repeats is taken at its first occurrence (the C library's choice
+// there depends on what it converted before).
+int64_t wallClockInstant(int64_t wall) {
+    const int64_t day = 86400;
+    int64_t before = 0, after = 0;
+    if (!hostOffsetSeconds(wall - day, before)) return wall;
+    if (!hostOffsetSeconds(wall + day, after)) after = before;
+    bool found = false;
+    int64_t instant = wall - before;
+    for (const int64_t offset : {before, after}) {
+        const int64_t candidate = wall - offset;
+        int64_t actual = 0;
+        if (hostOffsetSeconds(candidate, actual) && actual == offset && (!found || candidate < instant)) {
+            instant = candidate;
+            found = true;
+        }
+    }
+    return instant;
 }
 
 // Week of the month of a change on `day`: 1-4, where the fourth is taken as the
@@ -101,6 +137,30 @@ int32_t hostOffsetMinutes(int64_t seconds) {
 int32_t weekOfChange(int day) {
     const int32_t week = (day - 1) / 7 + 1;
     return week == 4 ? 5 : week;
+}
+
+// Records when a change of the clock happens: `hour` of the local day of
+// `previous`. A change at 24:00 is recorded as 00:00 of the next day, the day it
+// happens on, so that a change on the last Friday of a month is not mistaken for
+// one after the last Thursday.
+void recordChange(const std::tm& previous, int hour, int32_t& month, int32_t& week, int32_t& weekday,
+                  int32_t& changeHour) {
+    int64_t year = previous.tm_year + 1900LL;
+    int32_t monthOfChange = previous.tm_mon + 1;
+    int32_t day = previous.tm_mday;
+    int32_t dayOfWeek = mondayBased(previous.tm_wday);
+    if (hour == 24) {
+        const DateTimeFields next = utcFieldsOf(fieldsToSeconds(year, monthOfChange, day, 0, 0, 0) + 86400);
+        year = next.year;
+        monthOfChange = next.month;
+        day = next.day;
+        dayOfWeek = next.weekday;
+        hour = 0;
+    }
+    month = monthOfChange;
+    week = weekOfChange(day);
+    weekday = dayOfWeek;
+    changeHour = hour;
 }
 
 // Derives the rules by watching the host's wall clock through the current year,
@@ -138,10 +198,7 @@ TimeZoneDef deriveRules() {
         if ((p >= n && d < 5) || n - p >= 20) {
             // The clock went back: daylight time ends.
             r.daylightShift = (n - p < 20 ? d + 1 : d + 25) * 3600;
-            r.endHour = p + 1;
-            r.endMonth = previous.tm_mon + 1;
-            r.endWeek = weekOfChange(previous.tm_mday);
-            r.endWeekday = mondayBased(previous.tm_wday);
+            recordChange(previous, p + 1, r.endMonth, r.endWeek, r.endWeekday, r.endHour);
         } else if (n == p + 1 || (p == 23 && n == 0)) {
             // The hour advanced normally. Anything else is a jump forward, also
             // one across midnight (23 to 1 where the clock changes at 24:00).
@@ -150,10 +207,7 @@ TimeZoneDef deriveRules() {
         } else {
             // The clock went forward: daylight time starts.
             r.daylightShift = (d < 19 ? n - p + 23 - 24 : n - p + 23) * 3600;
-            r.startHour = p + 1;
-            r.startMonth = previous.tm_mon + 1;
-            r.startWeek = weekOfChange(previous.tm_mday);
-            r.startWeekday = mondayBased(previous.tm_wday);
+            recordChange(previous, p + 1, r.startMonth, r.startWeek, r.startWeekday, r.startHour);
         }
         if (previous.tm_mon > 8) break;
         previous = current;
@@ -182,37 +236,6 @@ const TimeZoneDef& zoneState() {
         return deriveRules();
     }();
     return rules;
-}
-
-// Day of the month (1-based) of the `week`-th `weekday` of the month; week 5, or
-// a week past the month's end, is the last such weekday.
-int32_t changeDay(int64_t year, int32_t month, int32_t week, int32_t weekday) {
-    const int64_t firstWeekday = (daysBefore(year, month) % 7 + 7 + 3) % 7;  // 1970-01-01 was a Thursday
-    int32_t day = 1 + static_cast<int32_t>((weekday - firstWeekday + 14) % 7) + 7 * (std::max(week, 1) - 1);
-    while (day > daysInMonth(month, year)) day -= 7;
-    return day;
-}
-
-// Whether a local wall-clock date and hour lie in daylight time under the rules.
-bool isDaylight(const TimeZoneDef& r, int64_t year, int32_t month, int32_t day, int32_t hour) {
-    const int32_t s = r.startMonth;
-    const int32_t e = r.endMonth;
-    if (s < e) {
-        if (month < s || month > e) return false;
-        if (month > s && month < e) return true;
-    } else {
-        if (e >= s) return false;  // no daylight time
-        if (month > e && month < s) return false;
-        if (month < e || month > s) return true;
-    }
-    if (month == s) {
-        const int32_t changes = changeDay(year, s, r.startWeek, r.startWeekday);
-        if (day != changes) return day > changes;
-        return hour >= r.startHour;
-    }
-    const int32_t changes = changeDay(year, e, r.endWeek, r.endWeekday);
-    if (day != changes) return day < changes;
-    return hour < r.endHour;
 }
 
 /// Appends `value` with a leading "0" when it is below 10. Every log line's time
@@ -309,10 +332,20 @@ TimeFields DateTime::timeOfDay() const {
 DateTimeFields DateTime::fields() const { return utcFieldsOf(m_value); }
 
 DateTimeFields DateTime::localFields() const {
+    // Every log line shows its time as local time, and lines come many to the
+    // second: each thread keeps the fields of the last second it asked for. (The
+    // host's zone is read once per process.)
+    thread_local int64_t cachedValue = -1;
+    thread_local DateTimeFields cached;
+    if (m_value == cachedValue) return cached;
     // Computed beyond the 32-bit range, so that early and late instants show
     // their true wall-clock time rather than a wrapped or clamped one.
-    DateTimeFields f = utcFieldsOf(static_cast<int64_t>(m_value) + hostOffsetMinutes(m_value) * 60LL);
+    int64_t offset = 0;
+    hostOffsetSeconds(m_value, offset);
+    DateTimeFields f = utcFieldsOf(static_cast<int64_t>(m_value) + offset);
     f.local = 1;
+    cached = f;
+    cachedValue = m_value;
     return f;
 }
 
@@ -345,12 +378,10 @@ void DateTime::setLocalFields(int32_t year, int32_t month, int32_t day, int32_t 
                               int32_t second, bool isUtc) {
     setFields(year, month, day, hour, minute, second, NO_ZONE);
     if (isUtc) return;
-    const TimeZoneDef& rules = zoneState();
-    if (m_value < rules.bias) return;
-    const DateTimeFields wall = fields();  // the clamped local fields
-    int64_t utc = static_cast<int64_t>(m_value) - rules.bias;
-    if (isDaylight(rules, wall.year, wall.month, wall.day, wall.hour)) utc -= rules.daylightShift;
-    m_value = static_cast<int32_t>(clampToRange(utc));
+    // The clamped fields, read on the host's wall clock. A time before the start
+    // of the range (a local time early on 1970-01-01 east of UTC) stays as it is.
+    const int64_t instant = wallClockInstant(m_value);
+    if (instant >= 0) m_value = static_cast<int32_t>(clampToRange(instant));
 }
 
 int32_t DateTime::zoneOffset(bool useSticky) const {
@@ -560,6 +591,12 @@ DateTimeFields parseDateTime(const std::string& text) {
         zoned.setFields(f.year, f.month, f.day, f.hour, f.minute, f.second,
                         sticky != DateTime::NO_ZONE ? sticky : local.zoneOffset(false));
         if (sticky == DateTime::NO_ZONE) g_stickyZone = DateTime::NO_ZONE;
+        // Without a sticky zone the text reads as setLocalFields reads it: a time
+        // that a change of the clock skips is moved on by the gap, rather than
+        // taking the offset that follows the gap, and an offset with seconds keeps
+        // them. Only a time before the start of the range keeps the zoned form,
+        // which holds it at the start.
+        if (sticky == DateTime::NO_ZONE && zoned.value() > 0) zoned = local;
         f = zoned.fields();
     }
     f.local = 0;

@@ -2,12 +2,16 @@
 /// signed 32-bit value, so the range ends at 2038-01-19 03:14:07 UTC (the latest
 /// instant). A value may carry a time zone of its own (minutes east of UTC).
 ///
-/// The host's zone comes from the runtime library. Once per process, when the
-/// first DateTime is made, a set of daylight-saving rules (TimeZoneDef) is derived
-/// from it by scanning the current year hour by hour; setLocalFields() uses those
-/// rules to turn local wall-clock time back into UTC. The process also keeps a
-/// sticky zone: the last zone explicitly given to any DateTime, used by
-/// zoneOffset(true) and by parseDateTime() for text without a zone.
+/// The host's zone comes from the runtime library and is read once per process,
+/// when the first DateTime is made. Local wall-clock time is the host's, in both
+/// directions and for every instant of the range: instants are shown as the host
+/// shows them, and setLocalFields() finds the instant at which the host's clock
+/// shows the given time. A time that a change of the clock skips is moved on by
+/// the length of the gap, as the C library does; a time that a change repeats is
+/// taken at its first occurrence. A summary of the current year's changes
+/// (TimeZoneDef) is derived once as well. The process also keeps a sticky zone:
+/// the last zone explicitly given to any DateTime, used by zoneOffset(true) and
+/// by parseDateTime() for text without a zone.
 ///
 /// Constructors and field setters never leave a negative value; span arithmetic
 /// does not check the range. Text in the ISO 8601 layout is written by toString()
@@ -51,11 +55,13 @@ struct TimeFields {
     uint8_t local = 0;
 };
 
-/// The host zone's rules as derived at start-up. bias: seconds of standard time
-/// east of UTC; daylightShift: seconds added in daylight time. Months are 1-12,
-/// weeks 1-5 (5 = the last such weekday of the month), weekdays 0 = Monday, hours
-/// are local standard-time hours at which the change happens. A zone without
-/// daylight time has every value 0 but the bias.
+/// The host zone's changes of the clock in the current year, as derived at
+/// start-up: a summary for display, not used to convert (zones change their rules
+/// over the years). bias: seconds of standard time east of UTC; daylightShift:
+/// seconds added in daylight time. Months are 1-12, weeks 1-5 (5 = the last such
+/// weekday of the month), weekdays 0 = Monday, hours are the local hours at which
+/// the change happens on that day (a change at midnight is hour 0 of the day it
+/// happens on). A zone without daylight time has every value 0 but the bias.
 struct TimeZoneDef {
     int32_t bias = 0;
     int32_t daylightShift = 0;
@@ -111,7 +117,10 @@ public:
                    int32_t zone = NO_ZONE);
 
     /// setFields() without a zone; unless `isUtc`, the fields are then taken as
-    /// the host's wall-clock time and turned into UTC with the derived rules.
+    /// the host's wall-clock time and turned into UTC (see above for times that
+    /// are skipped or repeated). A wall-clock time whose instant falls before the
+    /// start of the range stays as it was; one after its end gives the latest
+    /// instant.
     void setLocalFields(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second,
                         bool isUtc);
 
@@ -134,7 +143,7 @@ public:
     DateTime& operator+=(const TimeSpan& span);
     DateTime& operator-=(const TimeSpan& span);
 
-    /// The process-wide rules derived from the host's zone.
+    /// The summary of the host zone's changes in the current year.
     static const TimeZoneDef& zoneRules();
     /// The process-wide sticky zone, NO_ZONE while none was given.
     static int32_t stickyZone();

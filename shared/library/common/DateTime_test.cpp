@@ -370,8 +370,12 @@ const ZoneCase kZones[] = {
     // No daylight time, half-hour offsets.
     {"Asia/Kolkata", {19800, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
     {"America/St_Johns", {-12600, 3600, 3, 2, 6, 2, 11, 1, 6, 2}},
-    // The clock changes at midnight, from Saturday 24:00.
-    {"America/Santiago", {-14400, 3600, 9, 1, 5, 24, 4, 1, 5, 24}},
+    // The clock changes at midnight: recorded on the day the change happens, at
+    // 00:00 (the first Sunday, not the Saturday before it at 24:00).
+    {"America/Santiago", {-14400, 3600, 9, 1, 6, 0, 4, 1, 6, 0}},
+    // Midnight again: the last Friday of April, which the day before it would
+    // misname in years where April ends on a Thursday.
+    {"Africa/Cairo", {7200, 3600, 4, 5, 4, 0, 10, 5, 4, 0}},
 };
 
 std::string selfPath() {

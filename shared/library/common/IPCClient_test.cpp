@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,21 +23,30 @@ using namespace Brolix;
 namespace {
 
 const std::string ESC(1, '\x1b');
+const std::string SUB(1, '\x1a');  // the parameter separator
 
 std::string uniqueSlot(const char* what) { return "BrolixTest_" + std::to_string(::getpid()) + "_" + what; }
 
 TEST(IPCClientTest, FramesRequests) {
     const struct {
-        const char* request;
-        const char* second;
-        const char* third;
-        const char* fourth;
+        std::string request;
+        std::string second;
+        std::string third;
+        std::string fourth;
         std::string framed;
     } cases[] = {
         {"LOGMSG", "", "abc", "", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "abc" + ESC},
         {"LOGMSG", "", "abc", "d", "Brolix" + ESC + "LOGMSG" + ESC + ESC + "abc" + ESC + "d" + ESC},
         {"REQ", "two", "", "", "Brolix" + ESC + "REQ" + ESC + "two" + ESC + ESC},
         {"", "", "", "", "Brolix" + ESC + ESC + ESC + ESC},
+        // An escape inside a text would split its field for the service, and a zero
+        // byte would cut the datagram: both travel as a space. A parameter
+        // separator stays: the parameters of a message keep their boundaries.
+        {"LOGMSG", "", "sa" + ESC + "b" + SUB + "n3" + SUB, "",
+         "Brolix" + ESC + "LOGMSG" + ESC + ESC + "sa b" + SUB + "n3" + SUB + ESC},
+        {"LOGMSG", "", std::string("n\0ul\0", 5), ESC,
+         "Brolix" + ESC + "LOGMSG" + ESC + ESC + "n ul " + ESC + " " + ESC},
+        {"RE" + ESC + "Q", ESC + ESC, "", "", "Brolix" + ESC + "RE Q" + ESC + "  " + ESC + ESC},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IPCClient::frameRequest(c.request, c.second, c.third, c.fourth), c.framed) << c.request;
@@ -60,12 +71,16 @@ TEST(IPCClientTest, DatagramBytesOnTheWire) {
     IPCClient client(name);
     EXPECT_TRUE(client.sendRequest("LOGMSG", "", "abc", ""));
     EXPECT_TRUE(client.sendText(""));
+    EXPECT_TRUE(client.sendRequest("LOGMSG", "", "p" + ESC + std::string("a\0b", 3), ""));
     char buffer[256];
     ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
               std::string("Brolix\x1bLOGMSG\x1b\x1b" "abc\x1b") + std::string(1, '\0'));
     n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), std::string(1, '\0'));
+    n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0),
+              "Brolix" + ESC + "LOGMSG" + ESC + ESC + "p a b" + ESC + std::string(1, '\0'));
     ::close(fd);
 }
 
@@ -82,6 +97,44 @@ TEST(IPCClientTest, AbsentServiceGivesFalseUntilItAppears) {
     std::vector<std::string> got;
     receiver.receive(got);
     EXPECT_EQ(got, std::vector<std::string>{"now"});
+}
+
+TEST(IPCClientTest, ThreadsSendingThroughOneClient) {
+    // The threads start together, so their first sends race to make the channel.
+    // Every request reported as sent arrives once and whole, and nothing else
+    // arrives. (A send may still report false when the receiver falls behind.)
+    const std::string name = uniqueSlot("threads");
+    MailSlot receiver(IPC::RECEIVER, name);
+    IPCClient client(name);
+    const int threads = 4;
+    const int perThread = 200;
+    std::atomic<int> waiting(threads);
+    std::atomic<int> running(threads);
+    std::vector<std::vector<std::string>> sent(threads);
+    std::vector<std::thread> senders;
+    for (int t = 0; t < threads; ++t) {
+        senders.emplace_back([&, t] {
+            for (--waiting; waiting.load() > 0;) {
+            }
+            for (int i = 0; i < perThread; ++i) {
+                const std::string text = std::to_string(t) + ":" + std::to_string(i);
+                if (client.sendRequest("LOGMSG", "", text, "")) sent[t].push_back(text);
+            }
+            --running;
+        });
+    }
+    std::vector<std::string> got;
+    while (running.load() > 0) {
+        receiver.receive(got);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    for (std::thread& sender : senders) sender.join();
+    receiver.receive(got);
+    std::multiset<std::string> expected, arrived(got.begin(), got.end());
+    for (const std::vector<std::string>& texts : sent)
+        for (const std::string& text : texts) expected.insert(IPCClient::frameRequest("LOGMSG", "", text, ""));
+    EXPECT_GT(expected.size(), 0u);
+    EXPECT_TRUE(arrived == expected) << got.size() << " arrived, " << expected.size() << " sent";
 }
 
 TEST(IPCClientTest, RequestsFromAnotherProcess) {

@@ -70,16 +70,22 @@ bool Monopoly::relax() {
 }
 
 bool Monopoly::enforceNamed() {
+    m_refused = false;
     if (m_held) return true;
     if (m_name.empty()) return false;
     if (!m_mutex) {
         try {
             m_mutex.reset(new platform::NamedMutex(m_name));
         } catch (const std::bad_alloc&) {
+            m_refused = true;
             return false;
         }
     }
-    if (m_mutex->tryLock() != platform::NamedMutex::ACQUIRED) return false;
+    const platform::NamedMutex::Result result = m_mutex->tryLock();
+    if (result != platform::NamedMutex::ACQUIRED) {
+        m_refused = result == platform::NamedMutex::FAILED;
+        return false;
+    }
     m_held = true;
     return true;
 }

@@ -46,6 +46,10 @@ public:
     /// holder tries to relax the unnamed form.
     bool relax();
     bool isHeld() const { return m_held; }
+    /// Whether the last enforce of the named form failed because the system
+    /// refused the guard (its lock cannot be made or reached), rather than because
+    /// another holder has it. Waiting does not help against a refusal.
+    bool refusedBySystem() const { return m_refused; }
 
     /// The stored name ("" for the unnamed form).
     const std::string& name() const { return m_name; }
@@ -62,6 +66,7 @@ private:
     std::atomic<bool> m_held;
     std::string m_name;
     bool m_closing;
+    bool m_refused = false;
     int32_t m_depth;                 ///< changed only by the holder
     std::atomic<uint32_t> m_owner;  ///< thread id of the unnamed form's holder, 0 when free
 };

@@ -157,6 +157,26 @@ TEST(MonopolyTest, SetNameIsRefusedWhileHeld) {
     EXPECT_FALSE(renamed.enforce());
 }
 
+TEST(MonopolyTest, NamedGuardThatCannotBeReleasedStaysHeld) {
+    // Only the thread that took the lock can release it; a relax from another
+    // thread fails, and the guard must then still count as held and keep
+    // excluding, rather than look free while the lock is still taken.
+    const std::string name = uniqueName("stranger");
+    Monopoly guard(name);
+    ASSERT_TRUE(guard.enforce());
+    bool relaxed = true;
+    std::thread stranger([&] { relaxed = guard.relax(); });
+    stranger.join();
+    EXPECT_FALSE(relaxed);
+    EXPECT_TRUE(guard.isHeld());
+    Monopoly other(name);
+    EXPECT_FALSE(other.enforce());
+    EXPECT_FALSE(other.refusedBySystem()) << "a held guard is busy, not refused";
+    EXPECT_TRUE(guard.relax());
+    EXPECT_FALSE(guard.isHeld());
+    EXPECT_TRUE(other.enforce());
+}
+
 TEST(MonopolyTest, NamedGuardExcludesOtherProcessesUntilRelaxed) {
     const std::string name = uniqueName("process");
     GuardHolder holder(name);

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Monopoly.h"
+#include "testing/BrokenLockFolder.h"
+
 #include <fstream>
 #include <string>
 #include <thread>
@@ -71,6 +74,21 @@ TEST(NamedMutexTest, LockPassesOnWhenItsHoldingThreadEnds) {
     std::remove(lockFilePath(name).c_str());
 }
 
+TEST(NamedMutexTest, TryingAgainWhileHoldingKeepsTheLock) {
+    const std::string name = uniqueName("twice");
+    NamedMutex lock(name);
+    NamedMutex other(name);
+    ASSERT_EQ(lock.tryLock(), NamedMutex::ACQUIRED);
+    EXPECT_EQ(lock.tryLock(), NamedMutex::ACQUIRED)
+        << "the holder's second try must not report the lock busy";
+    EXPECT_EQ(other.tryLock(), NamedMutex::BUSY);
+    // No count is kept: one unlock frees it.
+    EXPECT_TRUE(lock.unlock());
+    EXPECT_EQ(other.tryLock(), NamedMutex::ACQUIRED);
+    EXPECT_TRUE(other.unlock());
+    std::remove(lockFilePath(name).c_str());
+}
+
 TEST(NamedMutexTest, OnlyTheHoldingThreadGivesTheLockUp) {
     const std::string name = uniqueName("owner");
     NamedMutex lock(name);
@@ -86,5 +104,40 @@ TEST(NamedMutexTest, OnlyTheHoldingThreadGivesTheLockUp) {
     EXPECT_TRUE(other.unlock());
     std::remove(lockFilePath(name).c_str());
 }
+
+// A lock folder the system will not let anyone use: every try is refused at
+// once, as FAILED, never as BUSY (callers wait for BUSY) and never with a crash
+// (on a full file system a mapped page without a block behind it kills the
+// process at its first write).
+const char kRefusedName[] = "NamedMutexTest_refused";
+
+TEST(NamedMutexTest, LockFolderThatCannotBeUsedRefusesAtOnce) {
+    const int ran = Brolix::test::runUnderEveryLockFault("NamedMutexInBrokenLockFolder.*",
+                                                         "[  PASSED  ] 1 test.", kRefusedName);
+    if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
+}
+
+void isRefusedNotBusy() {
+    NamedMutex lock(kRefusedName);
+    EXPECT_EQ(lock.tryLock(), NamedMutex::FAILED);
+    EXPECT_EQ(lock.tryLock(), NamedMutex::FAILED);
+    EXPECT_TRUE(lock.unlock());
+    Brolix::Monopoly guard(kRefusedName);
+    EXPECT_FALSE(guard.enforce());
+    EXPECT_TRUE(guard.refusedBySystem());
+    EXPECT_FALSE(guard.isHeld());
+}
+
+const bool kBrokenLockFolderTests = [] {
+    if (Brolix::test::brokenLockFolder() == nullptr) return false;
+    ::testing::RegisterTest("NamedMutexInBrokenLockFolder", "IsRefusedNotBusy", nullptr, nullptr, __FILE__,
+                            __LINE__, []() -> ::testing::Test* {
+                                struct Body : ::testing::Test {
+                                    void TestBody() override { isRefusedNotBusy(); }
+                                };
+                                return new Body;
+                            });
+    return true;
+}();
 
 }  // namespace

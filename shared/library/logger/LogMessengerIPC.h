@@ -4,8 +4,11 @@
 /// mail slot "Brolix_Core". Forwarding is one-way and best effort: a service that
 /// is not there costs nothing but the failed send, and the next message tries
 /// again. The client is made at the first message and owned until destruction.
+/// Any thread may log; threads that log their first messages at once still make
+/// one client between them.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "LogMessenger.h"
@@ -25,7 +28,9 @@ public:
     bool log(const std::string& wireText) override;
 
 private:
-    IPCClient* m_client = nullptr;
+    IPCClient* client();
+
+    std::atomic<IPCClient*> m_client{nullptr};
 };
 
 }  // namespace Brolix

@@ -6,15 +6,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "IPCClient.h"
 #include "LogEntry.h"
+#include "LoggerCentre.h"
+#include "LoggerUnit.h"
 #include "MailSlot.h"
+#include "ParamStream.h"
 
 using namespace Brolix;
 
@@ -130,6 +140,108 @@ void messageWithoutReceiverIsLoggedAndTheNextOneTriesAgain(const std::string& lo
     EXPECT_EQ(readAll(log), lines);
 }
 
+/// The lines of a log file, without their "\r\n".
+std::vector<std::string> linesOf(const std::string& path) {
+    const std::string text = readAll(path);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+void receiverThatDoesNotReadCostsOneWait(const std::string& log) {
+    // A service that owns its slot but has stopped reading: the kernel queues a
+    // few messages, then the first send waits a moment and gives up, and every
+    // later one gives up at once. No line of the log is lost meanwhile.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t service = ::fork();
+    if (service == 0) {
+        MailSlot core(0, "Brolix_Core");
+        if (::write(ready[1], "r", 1) != 1) ::_exit(1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+
+    SmartPointer<LogMessenger> messenger(new LogMessengerIPC);
+    ASSERT_TRUE(messenger->setLogFile(log));
+    SmartPointer<LoggerCentre> centre(new LoggerCentre(9, messenger));
+    LoggerUnit unit(centre, ARDWEN_MODULE);
+    const int warnings = 40;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < warnings; ++i) EXPECT_TRUE(unit.warning(8, ParamStream().addNumber(i)));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ::kill(service, SIGKILL);
+    ::waitpid(service, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    // Before: every message after the queue was full waited 0.2 s (6 s here).
+    EXPECT_LT(seconds, 2.0 * MailSlot::WRITE_WAIT_MS / 1000.0 + 0.5);
+    int written = 0;
+    for (const std::string& line : linesOf(log)) written += line.compare(0, 7, "WARNING") == 0;
+    EXPECT_EQ(written, warnings);
+}
+
+void threadsLoggingMessagesAtOnce(const std::string& log) {
+    // Threads log their first messages at the same moment through one chain: one
+    // client is made between them (a second one would leak), and every message
+    // reaches the log file once and the service at most once.
+    MailSlot core(0, "Brolix_Core");
+    SmartPointer<LogMessenger> messenger(new LogMessengerIPC);
+    ASSERT_TRUE(messenger->setLogFile(log));
+    SmartPointer<LoggerCentre> centre(new LoggerCentre(9, messenger));
+    const int threads = 4;
+    const int perThread = 150;
+    std::atomic<int> waiting(threads);
+    std::atomic<int> running(threads);
+    // The units are made up front: counted pointers are shared by one thread at a time.
+    std::vector<std::unique_ptr<LoggerUnit>> units;
+    for (int t = 0; t < threads; ++t) units.emplace_back(new LoggerUnit(centre, ARDWEN_MODULE));
+    std::vector<std::thread> loggers;
+    for (int t = 0; t < threads; ++t) {
+        loggers.emplace_back([&, t] {
+            for (--waiting; waiting.load() > 0;) {
+            }
+            for (int i = 0; i < perThread; ++i)
+                EXPECT_TRUE(units[t]->error(9, ParamStream().addNumber(t).addNumber(i)));
+            --running;
+        });
+    }
+    std::vector<std::string> received;
+    while (running.load() > 0) {
+        core.receive(received);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    for (std::thread& logger : loggers) logger.join();
+    core.receive(received);
+
+    std::multiset<std::string> sent, arrived, written;
+    for (const std::string& datagram : received) {
+        LogEntry entry;
+        const std::string wire =
+            datagram.substr(15, datagram.size() - 16);  // after "LOGMSG" ESC ESC, before the last ESC
+        ASSERT_TRUE(parseEntry(wire, entry)) << datagram;
+        arrived.insert(entry.text);
+    }
+    for (const std::string& line : linesOf(log)) {
+        const size_t at = line.find("Parameters: ");
+        if (at != std::string::npos) written.insert(line.substr(at + 12));
+    }
+    std::multiset<std::string> shown;
+    for (int t = 0; t < threads; ++t)
+        for (int i = 0; i < perThread; ++i) {
+            sent.insert(ParamStream().addNumber(t).addNumber(i).text());
+            shown.insert(std::to_string(t) + "  " + std::to_string(i) + "  ");
+        }
+    // Every line is in the file. A message reaches the service at most once (it
+    // may be dropped when the service falls behind, which it hardly ever does).
+    EXPECT_TRUE(written == shown) << written.size() << " of " << shown.size() << " lines written";
+    EXPECT_TRUE(std::includes(sent.begin(), sent.end(), arrived.begin(), arrived.end()));
+    EXPECT_GT(arrived.size(), sent.size() / 2) << arrived.size() << " of " << sent.size() << " messages arrived";
+}
+
 const bool kChildTestsRegistered = [] {
     if (std::getenv(kChildVariable) == nullptr) return false;
     struct Child : LogMessengerIPCChild {
@@ -144,6 +256,8 @@ const bool kChildTestsRegistered = [] {
         {"ForwardsMessagesAndNotDebugTexts", &forwardsMessagesAndNotDebugTexts},
         {"MessageWithoutReceiverIsLoggedAndTheNextOneTriesAgain",
          &messageWithoutReceiverIsLoggedAndTheNextOneTriesAgain},
+        {"ReceiverThatDoesNotReadCostsOneWait", &receiverThatDoesNotReadCostsOneWait},
+        {"ThreadsLoggingMessagesAtOnce", &threadsLoggingMessagesAtOnce},
     };
     for (const auto& t : tests) {
         auto body = t.body;
@@ -179,7 +293,7 @@ TEST(LogMessengerIPCTest, ForwardingChecksPassInAChildProcess) {
     int status = -1;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
-    EXPECT_NE(text.find("[  PASSED  ] 2 tests"), std::string::npos) << text;
+    EXPECT_NE(text.find("[  PASSED  ] 4 tests"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 #include "FileOps.h"
 #include "FilePlain.h"
+#include "LogEntry.h"
 #include "SystemInfo.h"
 #include "TimeException.h"
 #include "platform/Directory.h"
+#include "platform/FileLock.h"
 #include "platform/Thread.h"
 
 namespace Brolix {
@@ -15,6 +17,9 @@ namespace {
 
 /// The resource that holds the creation time of the current log file.
 const char* const OPENED_RESOURCE = "coreLogOpened";
+
+/// The module number of the logging chain itself, for the agent's own notes.
+const int32_t LOGGER_MODULE = 2;
 
 /// A buffer that grew beyond this for one huge line is given back.
 const size_t MAX_KEPT_BUFFER = 64 * 1024;
@@ -83,7 +88,9 @@ bool LoggerAgentFile::setFile(const std::string& path) {
     m_file = next;
     m_guardName = guardNameOf(path);
     m_namedGuard.reset();
+    m_fileLock.reset();
     m_openTimeReported = false;
+    m_noted = 0;
     return true;
 }
 
@@ -97,11 +104,14 @@ bool LoggerAgentFile::write(const std::string& line) {
     if (!takeGuards()) return false;
     bool written = true;
     try {
+        writeNoteIfDue();
         // The line and its end go out in one write; the buffer is reused under the
-        // local guard, so lines cost no allocation once it has grown.
+        // local guard, so lines cost no allocation once it has grown. The file is
+        // open for appending: every write lands at its end as it is at that moment,
+        // whoever wrote last, so no seek is needed (it cost three system calls a
+        // line, more than the rest of the chain together).
         m_lineBuffer.assign(line);
         m_lineBuffer.append("\r\n", 2);
-        m_file->seek(0, FileBase::FROM_END);
         m_file->writeText(m_lineBuffer);
         m_file->flush();
     } catch (...) {
@@ -129,10 +139,10 @@ bool LoggerAgentFile::openFile() {
             }
         }
     }
+    if (!existed) makeDirectories(directoryOf(path));
     if (!takeGuards()) return false;
     bool opened = true;
     try {
-        if (!existed) makeDirectories(directoryOf(path));
         m_file->open(LOG_ACCESS);
     } catch (...) {
         opened = false;
@@ -156,17 +166,68 @@ bool LoggerAgentFile::takeGuards() {
         return false;
     }
     for (int attempt = 0; attempt < GUARD_TRIES; ++attempt) {
-        if (m_namedGuard->enforce()) break;
+        if (m_namedGuard->enforce()) {
+            m_hold = HOLD_NAMED;
+            return true;
+        }
+        // Another holder is worth waiting for; a refusal by the system is not.
+        if (m_namedGuard->refusedBySystem()) return takeFileLock();
         platform::sleepFor(GUARD_PAUSE_MS);
     }
-    if (m_namedGuard->isHeld()) return true;
     m_localGuard.relax();
     return false;
 }
 
+// The machine-wide guard is refused. Other processes that find it refused lock
+// the log file itself, so this one does too, and waits for them as it would for
+// the guard. When the file cannot be locked either, the line is written all the
+// same: interleaving with another process's line is the lesser harm than losing it.
+bool LoggerAgentFile::takeFileLock() {
+    if (!m_fileLock) m_fileLock.reset(new (std::nothrow) platform::FileLock(m_file->getName()));
+    platform::FileLock::Result result = platform::FileLock::FAILED;
+    for (int attempt = 0; m_fileLock && attempt < GUARD_TRIES; ++attempt) {
+        result = m_fileLock->tryLock();
+        if (result != platform::FileLock::BUSY) break;
+        platform::sleepFor(GUARD_PAUSE_MS);
+    }
+    if (result == platform::FileLock::BUSY) {
+        m_localGuard.relax();
+        return false;
+    }
+    m_hold = result == platform::FileLock::ACQUIRED ? HOLD_FILE_LOCK : HOLD_UNLOCKED;
+    return true;
+}
+
 void LoggerAgentFile::giveGuardsBack() {
-    m_namedGuard->relax();
+    if (m_hold == HOLD_NAMED) m_namedGuard->relax();
+    if (m_hold == HOLD_FILE_LOCK) m_fileLock->unlock();
+    m_hold = HOLD_NONE;
     m_localGuard.relax();
+}
+
+std::string LoggerAgentFile::fileLockNote(const std::string& guardName) {
+    return "LoggerAgentFile: The system refuses the machine-wide lock \"" + guardName +
+           "\"; lines are kept apart by a lock on the log file instead.";
+}
+
+std::string LoggerAgentFile::unlockedNote(const std::string& guardName) {
+    return "LoggerAgentFile: The system refuses the machine-wide lock \"" + guardName +
+           "\" and a lock on the log file; lines are written without a machine-wide lock.";
+}
+
+// Says once per file, in the file, that lines are kept apart otherwise than by the
+// machine-wide guard. Called under the guards, before the line that is written so.
+void LoggerAgentFile::writeNoteIfDue() {
+    if (m_hold == HOLD_NAMED || (m_noted & (1u << m_hold)) != 0) return;
+    m_noted |= 1u << m_hold;
+    LogEntry note;
+    note.kind = LogEntry::KIND_DEBUG;
+    note.module = LOGGER_MODULE;
+    note.time.setNow();
+    note.debugLevel = 1;
+    note.thread = platform::currentThreadId();
+    note.text = m_hold == HOLD_FILE_LOCK ? fileLockNote(m_guardName) : unlockedNote(m_guardName);
+    m_file->writeText(formatLine(note) + "\r\n");
 }
 
 }  // namespace Brolix

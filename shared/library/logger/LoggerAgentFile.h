@@ -5,11 +5,19 @@
 /// held only while the file is opened and while one line is appended, never
 /// between lines.
 ///
+/// When the system refuses the machine-wide guard (its lock folder is a plain
+/// file, read-only, full, or its lock file cannot be opened), waiting would not
+/// help: the agent then keeps the processes' lines apart with a lock on the log
+/// file itself, and when even that is refused it writes the line without a
+/// machine-wide lock, rather than lose it. Each of these is said once per file,
+/// in a line of the log file itself.
+///
 /// The file is opened lazily, at the first line after setFile, in place (no
-/// temporary copy, no lock file) and then kept open; each line is written at the
-/// current end of the file followed by "\r\n" and flushed at once. When the agent
-/// creates the file, it records the time in the resource coreLogOpened (UTC, basic
-/// form). The agent owns its file object; its destructor closes the file.
+/// temporary copy, no lock file) and for appending, and then kept open; each line
+/// is written at the current end of the file followed by "\r\n" and flushed at
+/// once. When the agent creates the file, it records the time in the resource
+/// coreLogOpened (UTC, basic form). The agent owns its file object; its destructor
+/// closes the file.
 #pragma once
 
 #include <memory>
@@ -23,6 +31,10 @@
 
 namespace Brolix {
 
+namespace platform {
+class FileLock;
+}
+
 class LoggerAgentFile : public LoggerAgent {
 public:
     LoggerAgentFile();
@@ -30,8 +42,8 @@ public:
 
     /// "file:///" followed by the current file's path.
     std::string location() const override;
-    /// Appends `line` and "\r\n" and flushes. False when the guards could not be
-    /// taken or the file could not be opened or written; the line is then lost and
+    /// Appends `line` and "\r\n" and flushes. False when another process held
+    /// the guard for the whole wait or the file could not be opened or written; the line is then lost and
     /// the next call tries again. A stored coreLogOpened that cannot be read raises
     /// its TimeException, once per file; later calls go on with the current time.
     bool write(const std::string& line) override;
@@ -45,10 +57,20 @@ public:
     static const int GUARD_TRIES = 50;
     static const uint32_t GUARD_PAUSE_MS = 40;
 
+    /// The notes the agent writes into the log file when the machine-wide guard
+    /// is refused, without the line's prefix, time stamp and identity.
+    static std::string fileLockNote(const std::string& guardName);
+    static std::string unlockedNote(const std::string& guardName);
+
 private:
+    /// What keeps other processes' lines apart from the one being written.
+    enum Hold { HOLD_NONE, HOLD_NAMED, HOLD_FILE_LOCK, HOLD_UNLOCKED };
+
     bool openFile();
     bool takeGuards();
+    bool takeFileLock();
     void giveGuardsBack();
+    void writeNoteIfDue();
 
     SmartPointer<FileBase> m_file;
     Monopoly m_localGuard;
@@ -64,6 +86,12 @@ private:
     bool m_openTimeReported = false;
     /// The line being written with its "\r\n"; used under the local guard.
     std::string m_lineBuffer;
+    /// The lock on the log file itself, made when the machine-wide guard is first
+    /// refused, and kept for the file.
+    std::unique_ptr<platform::FileLock> m_fileLock;
+    Hold m_hold = HOLD_NONE;
+    /// The holds other than the named guard already said in this file (bit per Hold).
+    unsigned m_noted = 0;
 };
 
 }  // namespace Brolix

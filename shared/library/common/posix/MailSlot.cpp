@@ -5,13 +5,11 @@
 // Abstract addresses need no file and no clean-up, vanish with their owner and
 // carry no permissions: like an open slot, anyone on the machine may write.
 //
-// A broadcast (mode 2) reaches the slot of that name on this machine only.
+// The broadcast form reaches the slot of that name on this machine only.
 //
 // The kernel keeps datagrams whole and in order, and queues only a few per
-// receiver. A sender whose receiver has a full queue waits a short while for room
-// and then reports the write as failed, so a receiver that stopped reading cannot
-// hang its senders.
-#include "MailSlot.h"
+// receiver; a write to a full queue waits with poll for room until its deadline.
+#include "platform/MailSlot.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -21,39 +19,23 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <thread>
-
-#include "IPCException.h"
-#include "Monopoly.h"
-#include "platform/Thread.h"
 
 namespace Brolix {
+namespace platform {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char LOCAL_PREFIX[] = "\\\\.\\mailslot\\";
-const char BROADCAST_PREFIX[] = "\\\\*\\mailslot\\";
+const char* const SLOT_PREFIXES[] = {"\\\\.\\mailslot\\", "\\\\*\\mailslot\\"};
 const char ADDRESS_PREFIX[] = "brolix/mailslot/";
-
-// How long a sender waits for room in a full receiver queue.
-const std::chrono::milliseconds WRITE_WAIT(200);
-// How long a sender tries for the writers' guard. Holders keep it for one write,
-// so only a stuck holder makes this run out; the datagram then goes out without
-// the guard, which the kernel keeps whole anyway.
-const std::chrono::milliseconds GUARD_WAIT(250);
-
-const intptr_t INVALID_HANDLE = -1;
 
 // The socket address of a slot path.
 socklen_t slotAddress(const std::string& path, sockaddr_un& address) {
     std::string name = path;
-    for (const char* prefix : {LOCAL_PREFIX, BROADCAST_PREFIX}) {
+    for (const char* prefix : SLOT_PREFIXES) {
         if (name.compare(0, std::strlen(prefix), prefix) == 0) {
             name.erase(0, std::strlen(prefix));
             break;
@@ -81,142 +63,117 @@ socklen_t slotAddress(const std::string& path, sockaddr_un& address) {
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + text.size());
 }
 
-// The system's text for an error code, without trailing line ends or bytes outside
-// printable ASCII; the first character always stays.
-std::string systemMessage(int code) {
-    std::string text = std::strerror(code);
-    while (text.size() > 1) {
-        const unsigned char last = static_cast<unsigned char>(text.back());
-        if (last >= 32 && last < 128) break;
-        text.pop_back();
-    }
-    return text;
-}
-
-// Writes one datagram; 0 or the error code.
-int writeDatagram(int fd, const std::string& data) {
-    const Clock::time_point deadline = Clock::now() + WRITE_WAIT;
-    for (;;) {
-        const ssize_t written = ::send(fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (written == static_cast<ssize_t>(data.size())) return 0;
-        if (written >= 0) return EMSGSIZE;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return EAGAIN;
-        pollfd p = {fd, POLLOUT, 0};
-        ::poll(&p, 1, static_cast<int>(left));
-    }
-}
-
 }  // namespace
 
-std::string MailSlot::slotPath(int32_t mode, const std::string& name) {
-    return (mode == SENDER_BROADCAST ? BROADCAST_PREFIX : LOCAL_PREFIX) + name;
-}
-
-MailSlot::MailSlot(int32_t mode, const std::string& name) : IPC(mode), m_handle(INVALID_HANDLE), m_name(name) {
-    try {
-        m_guard.reset(new Monopoly("Brolix_MailSlot"));
-    } catch (const std::bad_alloc&) {
-        BROLIX_THROW(IPCException, IPCException::IC_MEM, "");
-    }
-    if (m_mode != RECEIVER) return;
-
+SlotHandle createSlot(const std::string& path, SlotFailure& failure, int& error) {
+    failure = SlotFailure::NONE;
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM, std::to_string(errno));
-    sockaddr_un address;
-    const socklen_t length = slotAddress(slotPath(RECEIVER, m_name), address);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-        const int error = errno;
-        ::close(fd);
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM, std::to_string(error));
+    if (fd < 0) {
+        failure = SlotFailure::REFUSED;
+        error = errno;
+        return INVALID_SLOT;
     }
-    m_handle = fd;
-}
-
-MailSlot::~MailSlot() {
-    m_guard.reset();
-    closeHandle();
-}
-
-void MailSlot::closeHandle() {
-    if (m_handle != INVALID_HANDLE) ::close(static_cast<int>(m_handle));
-    m_handle = INVALID_HANDLE;
-}
-
-void MailSlot::openSender() {
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) BROLIX_THROW(IPCException, IPCException::IC_CANNOT_SEND, systemMessage(errno));
     sockaddr_un address;
-    const socklen_t length = slotAddress(slotPath(m_mode, m_name), address);
+    const socklen_t length = slotAddress(path, address);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        failure = SlotFailure::REFUSED;
+        error = errno;
+        ::close(fd);
+        return INVALID_SLOT;
+    }
+    return fd;
+}
+
+SlotHandle openSlot(const std::string& path, SlotFailure& failure, int& error) {
+    failure = SlotFailure::NONE;
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        failure = SlotFailure::REFUSED;
+        error = errno;
+        return INVALID_SLOT;
+    }
+    sockaddr_un address;
+    const socklen_t length = slotAddress(path, address);
     int rc;
     do {
         rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        const int error = errno;
+        failure = SlotFailure::REFUSED;
+        error = errno;
         ::close(fd);
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_SEND, systemMessage(error));
+        return INVALID_SLOT;
     }
-    m_handle = fd;
+    return fd;
 }
 
-bool MailSlot::send(const std::string& text) {
-    if (m_mode == RECEIVER) BROLIX_THROW(IPCException, IPCException::IC_NOT_SENDER, "");
-    if (m_handle == INVALID_HANDLE) openSender();
-
-    const Clock::time_point giveUp = Clock::now() + GUARD_WAIT;
-    for (int tries = 0; !m_guard->enforce(); ++tries) {
-        if (Clock::now() >= giveUp) break;
-        if (tries < 100) {
-            std::this_thread::yield();
-        } else {
-            platform::sleepFor(1);
-        }
-    }
-
-    // The text and its terminating zero byte, as one datagram.
-    const std::string datagram(text.c_str(), text.size() + 1);
-    const int error = writeDatagram(static_cast<int>(m_handle), datagram);
-    const bool released = m_guard->relax();
-    if (error != 0) {
-        closeHandle();
-        std::string message = "Error " + std::to_string(error);
-        if (error == ENETUNREACH) message += " - No network";
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_SEND, message);
-    }
-    return released;
-}
-
-void MailSlot::receive(std::vector<std::string>& messages) {
-    if (m_mode != RECEIVER) BROLIX_THROW(IPCException, IPCException::IC_NOT_RECEIVER, "");
-    const int fd = static_cast<int>(m_handle);
+SlotWrite writeSlot(SlotHandle slot, const char* data, size_t size, uint32_t waitMilliseconds, int& error) {
+    const int fd = static_cast<int>(slot);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMilliseconds);
     for (;;) {
-        // The size of the next datagram, without taking it.
-        const ssize_t size = ::recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
-        if (size < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            BROLIX_THROW(IPCException, IPCException::IC_CANNOT_RECEIVE, "");
+        const ssize_t written = ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (written == static_cast<ssize_t>(size)) return SlotWrite::WRITTEN;
+        if (written >= 0) {
+            error = EMSGSIZE;
+            return SlotWrite::FAILED;
         }
-        std::string buffer;
-        try {
-            buffer.resize(static_cast<size_t>(size) + 1);
-        } catch (const std::bad_alloc&) {
-            BROLIX_THROW(IPCException, IPCException::IC_MEM, "");
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            error = errno;
+            return SlotWrite::FAILED;
         }
-        ssize_t got;
-        do {
-            got = ::recv(fd, &buffer[0], buffer.size(), MSG_DONTWAIT);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) BROLIX_THROW(IPCException, IPCException::IC_CANNOT_RECEIVE, "");
-        buffer.resize(static_cast<size_t>(got));
-        const size_t zero = buffer.find('\0');
-        if (zero != std::string::npos) buffer.resize(zero);
-        messages.push_back(std::move(buffer));
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            error = EAGAIN;
+            return SlotWrite::TIMED_OUT;
+        }
+        pollfd p = {fd, POLLOUT, 0};
+        ::poll(&p, 1, static_cast<int>(left));
     }
 }
 
+bool nextMessageSize(SlotHandle slot, bool& waiting, size_t& size, int& error) {
+    for (;;) {
+        const ssize_t next = ::recv(static_cast<int>(slot), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+        if (next >= 0) {
+            waiting = true;
+            size = static_cast<size_t>(next);
+            return true;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            waiting = false;
+            size = 0;
+            return true;
+        }
+        error = errno;
+        return false;
+    }
+}
+
+bool readSlot(SlotHandle slot, char* buffer, size_t capacity, size_t& length, int& error) {
+    ssize_t got;
+    do {
+        got = ::recv(static_cast<int>(slot), buffer, capacity, MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        error = errno;
+        return false;
+    }
+    length = static_cast<size_t>(got);
+    return true;
+}
+
+void closeSlot(SlotHandle slot) {
+    if (slot != INVALID_SLOT) ::close(static_cast<int>(slot));
+}
+
+std::string systemErrorText(int error) {
+    char buffer[256];
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+bool isNetworkUnreachable(int error) { return error == ENETUNREACH; }
+
+}  // namespace platform
 }  // namespace Brolix

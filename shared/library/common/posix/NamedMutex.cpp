@@ -11,9 +11,12 @@
 //  - A holder that dies: the mutex is robust. When the owning thread ends, the
 //    system marks the mutex as abandoned, and the next try takes it over.
 //  - Setting up: the file is created empty; a user that finds it without the
-//    mark of a finished mutex sizes it and sets the mutex up. Users check and set
-//    up under an flock of the file, so a file left half made by a process that
-//    died is finished by the next user.
+//    mark of a finished mutex reserves its blocks and sets the mutex up. Users
+//    check and set up under an flock of the file, so a file left half made by a
+//    process that died is finished by the next user.
+//  - A folder or file the system will not let this process use (a plain file in
+//    the folder's place, a read-only or full file system, a lock file it may not
+//    open) makes every try FAILED at once, never BUSY: callers wait for BUSY.
 //  - A fork: the child inherits the mapping but not the ownership; a lock the
 //    parent held stays the parent's, and the child's objects start afresh.
 //  - The file being removed from the directory (a cleaner sweeping old files): a
@@ -21,7 +24,7 @@
 //    count after taking the lock, at most once a second (on a coarse clock that
 //    costs no system call), and moves to the file that is there now.
 //  - The lock belongs to the thread that took it, and only that thread can give
-//    it up (a NamedMutex is used by one thread at a time).
+//    it up; another thread's unlock is refused without asking the system.
 //
 // The directory is "/run/lock/brolix" where the system has "/run/lock", else
 // "/tmp/brolix-locks"; it and its files are open to every user (sticky, like
@@ -153,9 +156,10 @@ bool lockForSetUp(int fd) {
 SharedLock* mapSharedLock(int fd) {
     if (!lockForSetUp(fd)) return nullptr;
     SharedLock* shared = nullptr;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 &&
-        (st.st_size >= static_cast<off_t>(sizeof(SharedLock)) || ::ftruncate(fd, sizeof(SharedLock)) == 0)) {
+    // The blocks are reserved before the file is mapped: on a full disk a page of
+    // a mapping that has no block behind it kills the process at its first
+    // write, where a refused reservation is only a lock that cannot be made.
+    if (::posix_fallocate(fd, 0, sizeof(SharedLock)) == 0) {
         void* map = ::mmap(nullptr, sizeof(SharedLock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (map != MAP_FAILED) shared = static_cast<SharedLock*>(map);
     }
@@ -185,6 +189,7 @@ struct NamedMutex::State {
     SharedLock* shared = nullptr;
     pid_t pid = 0;
     bool locked = false;
+    uint32_t owner = 0;  ///< the thread that holds the lock through this object
     int64_t linkCheckedAt = 0;
 
     bool attach() {
@@ -224,9 +229,11 @@ NamedMutex::NamedMutex(const std::string& name) : m_state(new State) {
 }
 
 NamedMutex::~NamedMutex() {
-    // A forked child's copy must not touch the parent's lock; it only lets go of
-    // its mapping.
-    if (m_state->locked && m_state->pid == processId()) ::pthread_mutex_unlock(&m_state->shared->mutex);
+    // A forked child's copy must not touch the parent's lock, and a thread other
+    // than the holder cannot give it up; either only lets go of the mapping.
+    if (m_state->locked && m_state->pid == processId() && m_state->owner == currentThreadId()) {
+        ::pthread_mutex_unlock(&m_state->shared->mutex);
+    }
     m_state->closeFile();
 }
 
@@ -248,6 +255,7 @@ NamedMutex::Result NamedMutex::tryLock() {
         if (rc != 0) return FAILED;
         if (s.stillLinked()) {
             s.locked = true;
+            s.owner = currentThreadId();
             return ACQUIRED;
         }
         // The file is gone from the directory; lock the one that is there now.
@@ -265,7 +273,9 @@ bool NamedMutex::unlock() {
         s.closeFile();
         return true;
     }
-    if (::pthread_mutex_unlock(&s.shared->mutex) != 0) return false;
+    // Only the holding thread may give the lock up; the system would refuse the
+    // others too, but asking it to is already a fault.
+    if (s.owner != currentThreadId() || ::pthread_mutex_unlock(&s.shared->mutex) != 0) return false;
     s.locked = false;
     return true;
 }

@@ -1,63 +1,57 @@
-// The mail slot channel of the Windows build, before its transport exists: no
-// receiver can be made, and every send fails the way a send to an absent service
-// does (IC_CANNOT_SEND), so a program that reports to the central logging service
-// runs on and drops its messages quietly. The error code given is the system's
-// ERROR_CALL_NOT_IMPLEMENTED.
+// The mail slot calls of the Windows build, before its transport exists: no
+// receiving slot can be made and no slot can be opened, each refused with the
+// system's ERROR_CALL_NOT_IMPLEMENTED, so a program that reports to the central
+// logging service runs on and drops its messages quietly (the channel reports the
+// failed open as IC_CANNOT_SEND, which its client turns into a false result).
+#include "platform/MailSlot.h"
+
 #include <windows.h>
 
-#include <new>
-
-#include "IPCException.h"
-#include "MailSlot.h"
-#include "Monopoly.h"
-
 namespace Brolix {
+namespace platform {
 
-namespace {
-
-const char LOCAL_PREFIX[] = "\\\\.\\mailslot\\";
-const char BROADCAST_PREFIX[] = "\\\\*\\mailslot\\";
-const intptr_t INVALID_HANDLE = -1;
-
-}  // namespace
-
-std::string MailSlot::slotPath(int32_t mode, const std::string& name) {
-    return (mode == SENDER_BROADCAST ? BROADCAST_PREFIX : LOCAL_PREFIX) + name;
+SlotHandle createSlot(const std::string&, SlotFailure& failure, int& error) {
+    failure = SlotFailure::REFUSED;
+    error = ERROR_CALL_NOT_IMPLEMENTED;
+    return INVALID_SLOT;
 }
 
-MailSlot::MailSlot(int32_t mode, const std::string& name)
-    : IPC(mode), m_handle(INVALID_HANDLE), m_name(name) {
-    try {
-        m_guard.reset(new Monopoly("Brolix_MailSlot"));
-    } catch (const std::bad_alloc&) {
-        BROLIX_THROW(IPCException, IPCException::IC_MEM, "");
-    }
-    if (m_mode == RECEIVER) {
-        BROLIX_THROW(IPCException, IPCException::IC_CANNOT_CREATE_COMM,
-                     std::to_string(ERROR_CALL_NOT_IMPLEMENTED));
-    }
+SlotHandle openSlot(const std::string&, SlotFailure& failure, int& error) {
+    failure = SlotFailure::REFUSED;
+    error = ERROR_CALL_NOT_IMPLEMENTED;
+    return INVALID_SLOT;
 }
 
-MailSlot::~MailSlot() {
-    m_guard.reset();
-    closeHandle();
+SlotWrite writeSlot(SlotHandle, const char*, size_t, uint32_t, int& error) {
+    error = ERROR_INVALID_HANDLE;
+    return SlotWrite::FAILED;
 }
 
-void MailSlot::closeHandle() { m_handle = INVALID_HANDLE; }
-
-void MailSlot::openSender() {
-    BROLIX_THROW(IPCException, IPCException::IC_CANNOT_SEND,
-                 "Error " + std::to_string(ERROR_CALL_NOT_IMPLEMENTED));
+bool nextMessageSize(SlotHandle, bool& waiting, size_t& size, int&) {
+    waiting = false;
+    size = 0;
+    return true;
 }
 
-bool MailSlot::send(const std::string&) {
-    if (m_mode == RECEIVER) BROLIX_THROW(IPCException, IPCException::IC_NOT_SENDER, "");
-    openSender();
+bool readSlot(SlotHandle, char*, size_t, size_t&, int& error) {
+    error = ERROR_INVALID_HANDLE;
     return false;
 }
 
-void MailSlot::receive(std::vector<std::string>&) {
-    if (m_mode != RECEIVER) BROLIX_THROW(IPCException, IPCException::IC_NOT_RECEIVER, "");
+void closeSlot(SlotHandle) {}
+
+std::string systemErrorText(int error) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message(text != nullptr ? text : "", length);
+    if (text != nullptr) ::LocalFree(text);
+    if (message.empty()) message = "Error " + std::to_string(error);
+    return message;
 }
 
+bool isNetworkUnreachable(int error) { return error == ERROR_NETWORK_UNREACHABLE; }
+
+}  // namespace platform
 }  // namespace Brolix
