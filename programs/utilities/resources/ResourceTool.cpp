@@ -30,8 +30,18 @@ const char USAGE[] =
     "\n"
     "Resources are the values of the registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Brolix\\Resources,\n"
     "or of the key named by the environment variable BROLIX_ENV when it is set (empty: the\n"
-    "root key). The store is the file named by BROLIX_REGISTRY (default\n"
-    "/etc/brolix/registry.reg). Names are compared without regard to case.\n"
+    "root key).";
+
+// Where the values are kept: a store file, or the system's registry.
+const char USAGE_STORE_FILE[] =
+    " The store is the file named by BROLIX_REGISTRY (default\n"
+    "/etc/brolix/registry.reg).";
+const char USAGE_REGISTRY[] =
+    " Changing values below HKEY_LOCAL_MACHINE needs an administrator's\n"
+    "rights.";
+
+const char USAGE_END[] =
+    " Names are compared without regard to case.\n"
     "\n"
     "Exit codes: 0 done, 1 wrong usage, 2 resource not found or the store could not be\n"
     "read or written.\n";
@@ -41,7 +51,12 @@ std::string keyDescription() {
     return "HKEY_LOCAL_MACHINE" + (path.empty() ? std::string() : "\\" + path);
 }
 
-std::string storeDescription() { return platform::registryLocation(); }
+/// The store file; empty where the store is the system's registry, which
+/// messages then do not name apart from the key.
+std::string storeFile() { return platform::registryLocation(); }
+
+/// The store in words, for "cannot read ...".
+std::string storeWords() { return storeFile().empty() ? "the registry" : "the store"; }
 
 /// Why the store cannot be read, in words (naming the line of a store that
 /// cannot be parsed); empty when it can be read.
@@ -126,13 +141,17 @@ std::string describeValue(const RegistryValue& value) {
 int list(std::ostream& out, std::ostream& err) {
     std::vector<RegistryValue> values;
     if (listRegistryValues(resourceKeyPath(), values) != 0) {
+        const std::string why = platform::registryProblem();
         const std::string problem = storeProblem();
         if (!problem.empty()) {
-            err << PROGRAM << ": cannot read the store: " << problem << "\n";
-            return TOOL_FAILED;
+            err << PROGRAM << ": cannot read " << storeWords() << ": " << problem << "\n";
+        } else if (storeFile().empty()) {
+            err << PROGRAM << ": no resources: key " << keyDescription() << " not found or unreadable ("
+                << why << ")\n";
+        } else {
+            err << PROGRAM << ": no resources: key " << keyDescription() << " not found, or store "
+                << storeFile() << " missing or unreadable\n";
         }
-        err << PROGRAM << ": no resources: key " << keyDescription() << " not found, or store "
-            << storeDescription() << " missing or unreadable\n";
         return TOOL_FAILED;
     }
     for (const RegistryValue& v : values) {
@@ -164,10 +183,12 @@ int get(const std::string& name, std::ostream& out, std::ostream& err) {
     if (rc == 1) {
         err << PROGRAM << ": " << name << ": out of memory\n";
     } else if (!problem.empty()) {
-        err << PROGRAM << ": " << name << ": cannot read the store: " << problem << "\n";
+        err << PROGRAM << ": " << name << ": cannot read " << storeWords() << ": " << problem << "\n";
+    } else if (storeFile().empty()) {
+        err << PROGRAM << ": " << name << ": not found or unreadable in key " << keyDescription() << "\n";
     } else {
         err << PROGRAM << ": " << name << ": not found or unreadable in key " << keyDescription()
-            << " (store " << storeDescription() << ")\n";
+            << " (store " << storeFile() << ")\n";
     }
     return TOOL_FAILED;
 }
@@ -187,8 +208,10 @@ bool parseNumber(const std::string& text, int32_t& value) {
 }
 
 int storeFailed(const std::string& name, std::ostream& err) {
-    err << PROGRAM << ": " << name << ": cannot write store " << storeDescription() << ": "
-        << platform::registryProblem() << "\n";
+    const std::string file = storeFile();
+    err << PROGRAM << ": " << name << ": cannot write "
+        << (file.empty() ? "key " + keyDescription() : "store " + file) << ": " << platform::registryProblem()
+        << "\n";
     return TOOL_FAILED;
 }
 
@@ -200,7 +223,7 @@ int runResourceTool(const std::vector<std::string>& args, std::ostream& out, std
     const size_t count = args.size() - 1;
 
     if (command == "help" || command == "--help" || command == "-h") {
-        out << USAGE;
+        out << USAGE << (storeFile().empty() ? USAGE_REGISTRY : USAGE_STORE_FILE) << USAGE_END;
         return TOOL_OK;
     }
     if (command == "list") {

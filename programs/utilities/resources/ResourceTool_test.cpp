@@ -1,32 +1,22 @@
 #include "ResourceTool.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <fstream>
+#include <set>
 #include <sstream>
 
 #include "SystemInfo.h"
+#include "TestDirectory.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 
 namespace {
 
+/// Every test works on a fresh resource store of its own, under the usual key.
 class ResourceToolTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/brolix-tool-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_store = m_dir + "/registry.reg";
-        setenv("BROLIX_REGISTRY", m_store.c_str(), 1);
-        unsetenv("BROLIX_ENV");
-    }
-    void TearDown() override {
-        unsetenv("BROLIX_REGISTRY");
-        unsetenv("BROLIX_ENV");
-        std::system(("rm -rf '" + m_dir + "'").c_str());
-    }
+    void SetUp() override { ASSERT_TRUE(m_store.usable()); }
 
     struct Result {
         int rc;
@@ -40,8 +30,8 @@ protected:
         return {rc, out.str(), err.str()};
     }
 
-    std::string m_dir;
-    std::string m_store;
+    test::ScopedVariable m_usualKey{"BROLIX_ENV"};
+    test::ResourceStore m_store;
 };
 
 TEST_F(ResourceToolTest, SetGetListDelete) {
@@ -62,11 +52,15 @@ TEST_F(ResourceToolTest, SetGetListDelete) {
 
     r = run({"list"});
     EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.out,
-              "InstallDir (text) /opt/brolix/\n"
-              "ArdwenDebugLog (text) ${InstallDir}debug.log\n"
-              "ArdwenDebugLevel (number) 4\n"
-              "Mask (number) -1\n");
+    // In the order the store keeps them, which is the system's.
+    std::multiset<std::string> lines;
+    std::istringstream listing(r.out);
+    for (std::string line; std::getline(listing, line);) lines.insert(line);
+    EXPECT_EQ(lines, (std::multiset<std::string>{"InstallDir (text) /opt/brolix/",
+                                                 "ArdwenDebugLog (text) ${InstallDir}debug.log",
+                                                 "ArdwenDebugLevel (number) 4", "Mask (number) -1"}))
+        << r.out;
+    EXPECT_EQ(r.out.back(), '\n');
 
     EXPECT_EQ(run({"delete", "mask"}).rc, 0);
     r = run({"delete", "Mask"});
@@ -78,13 +72,19 @@ TEST_F(ResourceToolTest, SetGetListDelete) {
 }
 
 TEST_F(ResourceToolTest, FollowsTheKeyPathOfTheEnvironment) {
-    setenv("BROLIX_ENV", "SOFTWARE\\Test", 1);
-    EXPECT_EQ(run({"set", "Where", "test key"}).rc, 0);
+    {
+        test::ScopedVariable key("BROLIX_ENV", "SOFTWARE\\Test");
+        EXPECT_EQ(run({"set", "Where", "test key"}).rc, 0);
+    }
     std::string text;
     EXPECT_EQ(readRegistryText("SOFTWARE\\Test", "Where", text), 0);
     EXPECT_EQ(text, "test key");
-    unsetenv("BROLIX_ENV");
-    EXPECT_EQ(run({"get", "Where"}).rc, 2);
+    const Result r = run({"get", "Where"});
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_NE(
+        r.err.find("Where: not found or unreadable in key HKEY_LOCAL_MACHINE\\SOFTWARE\\Brolix\\Resources"),
+        std::string::npos)
+        << r.err;
 }
 
 TEST_F(ResourceToolTest, UsageErrors) {
@@ -112,23 +112,38 @@ TEST_F(ResourceToolTest, UsageErrors) {
     EXPECT_NE(help.out.find("set-number NAME N"), std::string::npos);
 }
 
-TEST_F(ResourceToolTest, ReportsAStoreItCannotUse) {
-    Result r = run({"list"});  // no store yet
+TEST_F(ResourceToolTest, ReportsAMissingKeyWithTheStore) {
+    const Result r = run({"list"});  // nothing stored yet
     EXPECT_EQ(r.rc, 2);
-    EXPECT_NE(r.err.find(m_store), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no resources: key HKEY_LOCAL_MACHINE\\SOFTWARE\\Brolix\\Resources not found"),
+              std::string::npos)
+        << r.err;
+    if (m_store.file().empty()) {
+        // The registry is no store of a place of its own: only the key is named.
+        EXPECT_EQ(r.err.find("store"), std::string::npos) << r.err;
+    } else {
+        EXPECT_NE(r.err.find("store " + m_store.file() + " missing"), std::string::npos) << r.err;
+    }
+}
 
+TEST_F(ResourceToolTest, ReportsAStoreItCannotParse) {
+    if (m_store.file().empty())
+        GTEST_SKIP() << "the store is the system's registry, which is never unparsable";
+    const std::string store = m_store.file();
     // A store that cannot be parsed is named with the line that spoils it.
-    std::ofstream(m_store) << "; settings\nREGEDIT4\n\"A\"=\"before any key\"\n";
-    r = run({"set", "A", "x"});
+    test::writeAll(store, "; settings\nREGEDIT4\n\"A\"=\"before any key\"\n");
+    Result r = run({"set", "A", "x"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_EQ(r.err, "brolix-resources: A: cannot write store " + m_store + ": " + m_store +
+    EXPECT_EQ(r.err, "brolix-resources: A: cannot write store " + store + ": " + store +
                          ":3: a value before the first key line\n");
     r = run({"get", "A"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_EQ(r.err, "brolix-resources: A: cannot read the store: " + m_store + ":3: a value before the first key line\n");
+    EXPECT_EQ(r.err, "brolix-resources: A: cannot read the store: " + store +
+                         ":3: a value before the first key line\n");
     r = run({"list"});
     EXPECT_EQ(r.rc, 2);
-    EXPECT_EQ(r.err, "brolix-resources: cannot read the store: " + m_store + ":3: a value before the first key line\n");
+    EXPECT_EQ(r.err, "brolix-resources: cannot read the store: " + store +
+                         ":3: a value before the first key line\n");
     EXPECT_EQ(run({"delete", "A"}).rc, 2);
 }
 

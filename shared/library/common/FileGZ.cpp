@@ -154,6 +154,10 @@ void FileGZ::openTemporary(uint16_t access) {
 }
 
 void FileGZ::openTarget(uint16_t access) {
+    // The target is written directly, so the lock's hold on it serves nothing;
+    // and where the system refuses to move a file that is open (Windows), the
+    // hold would keep the target from being set aside or put back below.
+    if (holdsLock()) m_lock->releaseTarget();
     const std::string orig = m_path + ORIG_SUFFIX;
     // An old copy beside the target means that an append was cut short (the
     // process stopped, or putting the copy back failed): the copy is the whole

@@ -66,11 +66,9 @@ bool getFileInfo(const std::string& path, FileInfo& info) {
 bool fileExists(std::string path) {
     if (path.empty()) return false;
     if (isSeparator(path.back())) {
-        // A lone separator is the root directory, which the lookup describes.
-        if (path.size() == 1) {
-            FileInfo info;
-            return getFileInfo(path, info);
-        }
+        // A lone separator is the root directory of the current drive: a volume
+        // question, as for a drive (a directory lookup cannot describe a root).
+        if (path.size() == 1) return platform::driveType(path) > platform::DRIVE_TYPE_NO_ROOT;
         path.pop_back();
     }
     if (path.back() == ':') return platform::driveType(path) > platform::DRIVE_TYPE_NO_ROOT;

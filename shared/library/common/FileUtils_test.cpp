@@ -1,12 +1,13 @@
 #include "FileUtils.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
+
+#include "TestDirectory.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 
@@ -73,31 +74,46 @@ TEST(FileUtilsTest, PathParts) {
     }
 }
 
-// Runs in a forked child so that changing directory cannot disturb other tests.
-TEST(FileUtilsTest, CurrentDirectoryOfAnyLength) {
-    char base[] = "/tmp/brolix-cwd-XXXXXX";
-    ASSERT_NE(mkdtemp(base), nullptr);
-    // A directory far deeper than the first buffer of 260 bytes.
-    std::string deep(base);
-    for (int i = 0; i < 12; ++i) {
-        deep += "/" + std::string(40, static_cast<char>('a' + i));
-        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0) << errno;
+/// Makes `directory` the current directory for the object's lifetime.
+class InDirectory {
+public:
+    explicit InDirectory(const std::string& directory) : m_previous(std::filesystem::current_path()) {
+        std::filesystem::current_path(directory, m_error);
     }
+    ~InDirectory() { std::filesystem::current_path(m_previous); }
+    bool entered() const { return !m_error; }
 
-    EXPECT_EXIT(
-        {
-            if (chdir(base) != 0) std::_Exit(3);
-            if (getCurrentDirectory() != std::string(base) + "\\") std::_Exit(4);
-            if (chdir(deep.c_str()) != 0) std::_Exit(5);
-            if (getCurrentDirectory() != deep + "\\") std::_Exit(6);
-            if (chdir("/") != 0) std::_Exit(7);
-            if (getCurrentDirectory() != "/\\") std::_Exit(8);
-            std::_Exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
+private:
+    std::filesystem::path m_previous;
+    std::error_code m_error;
+};
 
-    std::string rm = "rm -rf '" + std::string(base) + "'";
-    EXPECT_EQ(std::system(rm.c_str()), 0);
+TEST(FileUtilsTest, CurrentDirectoryEndsInASeparator) {
+    test::TestDirectory base;
+    {
+        InDirectory inside(base.path());
+        ASSERT_TRUE(inside.entered());
+        EXPECT_EQ(getCurrentDirectory(), base.path() + "\\");
+    }
+    // The root: "/" on Linux, a drive's root elsewhere.
+    const std::string root = std::filesystem::path(base.path()).root_path().string();
+    InDirectory inside(root);
+    ASSERT_TRUE(inside.entered());
+    EXPECT_EQ(getCurrentDirectory(), root == "/" ? std::string("/\\") : root);
+}
+
+TEST(FileUtilsTest, CurrentDirectoryOfAnyLength) {
+    test::TestDirectory base;
+    // A directory far deeper than the first buffer of 260 bytes.
+    std::string deep = base.path();
+    for (int i = 0; i < 12; ++i)
+        deep = (std::filesystem::path(deep) / std::string(40, static_cast<char>('a' + i))).string();
+    // Systems whose calls take short paths only cannot tell this one.
+    if (deep.size() >= test::longestPath()) GTEST_SKIP() << "the system's calls take no path that long";
+    ASSERT_TRUE(std::filesystem::create_directories(deep));
+    InDirectory inside(deep);
+    ASSERT_TRUE(inside.entered());
+    EXPECT_EQ(getCurrentDirectory(), deep + "\\");
 }
 
 }  // namespace

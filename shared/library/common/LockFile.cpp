@@ -1,6 +1,8 @@
 #include "LockFile.h"
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "FileOps.h"
 #include "TimeException.h"
@@ -11,6 +13,9 @@ namespace Brolix {
 namespace {
 
 constexpr int ID_RANDOM_CHARACTERS = 10;
+/// Tries, a millisecond apart, to remove this object's own lock file, or to
+/// open a lock file that exists.
+constexpr int LOCK_FILE_ATTEMPTS = 200;
 
 /// The identity of a new lock object: the UTC time of day in compact form and
 /// ten random characters from 32 to 125. The characters come from the system's
@@ -33,6 +38,31 @@ std::string privateName(const std::string& lockName) {
     std::string name = lockName + ".";
     for (int i = 0; i < 12; ++i) name.push_back(HEX[random() % 16]);
     return name;
+}
+
+/// Removes this object's own lock file. Writers that look for a lock read the
+/// file for a moment; where the system refuses to remove a file that somebody
+/// holds open (Windows), the removal is tried again for a short while, so that
+/// a lock given up does not stay behind and hold every writer off until it
+/// expires. A lock file that still cannot be removed is left (and expires).
+void removeOwnLockFile(const std::string& lockName) {
+    for (int attempt = 0; attempt < LOCK_FILE_ATTEMPTS; ++attempt) {
+        if (deleteFile(lockName) || !fileExists(lockName)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+/// Opens an existing lock file for reading. Where the system refuses to open a
+/// file for the moment another process removes or renames it (Windows), the
+/// opening is tried again for a short while: a lock that merely could not be
+/// read at one instant must not pass for a stale one and be broken.
+bool openLockFile(BasicFile& file, const std::string& lockName) {
+    for (int attempt = 0; attempt < LOCK_FILE_ATTEMPTS; ++attempt) {
+        if (file.open(lockName, BasicFile::MODE_READ)) return true;
+        if (!fileExists(lockName)) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 /// Reads one line; false when the line is empty at the end of the file (the
@@ -58,7 +88,7 @@ bool LockFile::readRecord(Record& record) const {
     const std::string lockName = lockPath();
     if (!fileExists(lockName)) return false;
     BasicFile file;
-    if (!file.open(lockName, BasicFile::MODE_READ)) return true;
+    if (!openLockFile(file, lockName)) return fileExists(lockName);
     std::string line;
     try {
         if (!nextLine(file, line)) return true;
@@ -137,7 +167,7 @@ bool LockFile::unlock() {
     if (mine) {
         m_targetStream.close();
         m_lockStream.close();
-        deleteFile(lockName);
+        removeOwnLockFile(lockName);
         m_present = false;
         return true;
     }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 #include <vector>
 
 #include "TestDirectory.h"
 #include "TimeException.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 using Brolix::test::exists;
@@ -49,7 +51,8 @@ TEST_F(LockFileTest, LockWritesTheFourLinesAndOthersStayAway) {
     EXPECT_FALSE(mine.targetExisted());
     ASSERT_TRUE(mine.lockFor(TimeSpan(30), false));
     EXPECT_TRUE(mine.isPresent());
-    EXPECT_EQ(lockLines(), (std::vector<std::string>{"20231114T221320Z", "20231114T221350Z", mine.myId(), "missing"}));
+    EXPECT_EQ(lockLines(),
+              (std::vector<std::string>{"20231114T221320Z", "20231114T221350Z", mine.myId(), "missing"}));
     EXPECT_EQ(readAll(target + ".lock").back(), '\n');
     EXPECT_FALSE(exists(target));  // only a holder of the target creates it
 
@@ -73,14 +76,29 @@ TEST_F(LockFileTest, LockWritesTheFourLinesAndOthersStayAway) {
 }
 
 TEST_F(LockFileTest, ExpiredForeignLockIsBroken) {
-    LockFile first(target);
-    ASSERT_TRUE(first.lockFor(TimeSpan(30), false));
+    // A holder that died: its lock file stays, nothing holds it open.
+    std::unique_ptr<LockFile> first(new LockFile(target));
+    ASSERT_TRUE(first->lockFor(TimeSpan(30), false));
+    first.reset();
     LockFile second(target);
-    g_now += 30;
+    g_now += 29;
+    EXPECT_FALSE(second.unlock());
+    g_now += 1;
     ASSERT_TRUE(second.unlock());
     EXPECT_FALSE(exists(target + ".lock"));
     ASSERT_TRUE(second.lockFor(TimeSpan(10), false));
     EXPECT_EQ(lockLines()[2], second.myId());
+}
+
+TEST_F(LockFileTest, AnExpiredLockOfALiveHolder) {
+    // The holder keeps its lock file open. Where an open file cannot be
+    // removed, its lock stays until it gives it up; elsewhere it is broken.
+    LockFile first(target);
+    ASSERT_TRUE(first.lockFor(TimeSpan(30), false));
+    LockFile second(target);
+    g_now += 30;
+    EXPECT_EQ(second.unlock(), !test::openFilesBlockReplacement());
+    EXPECT_EQ(exists(target + ".lock"), test::openFilesBlockReplacement());
 }
 
 TEST_F(LockFileTest, ShortLockFiles) {
@@ -111,7 +129,8 @@ TEST_F(LockFileTest, FourthLineReadsOriginalExactly) {
         bool holds;
     } cases[] = {{"original", true}, {"missing", false}, {"Original", false}, {"original ", false}};
     for (const auto& c : cases) {
-        writeAll(target + ".lock", std::string("20231114T221320Z\n20231114T221330Z\nsomeone\n") + c.line + "\n");
+        writeAll(target + ".lock",
+                 std::string("20231114T221320Z\n20231114T221330Z\nsomeone\n") + c.line + "\n");
         LockFile lock(target);
         EXPECT_EQ(lock.holdsTarget(), c.holds) << c.line;
         EXPECT_EQ(lock.ownerId(), "someone");

@@ -1,77 +1,61 @@
+// What every backend's named lock must do: exclude objects of one name on one
+// thread, on two threads and in two processes; belong to the thread that took
+// it; pass on when its holder gives it up, goes away or dies.
 #include "platform/NamedMutex.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "Monopoly.h"
-#include "testing/BrokenLockFolder.h"
-
-#include <fstream>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
 #include <string>
 #include <thread>
 
+#include "testing/TestSystem.h"
+
+using namespace Brolix;
 using namespace Brolix::platform;
 
 namespace {
 
 std::string uniqueName(const char* what) {
-    return "NamedMutexTest_" + std::to_string(::getpid()) + "_" + what;
+    static const std::string run = std::to_string(std::random_device()());
+    return "NamedMutexTest_" + run + "_" + what;
 }
 
-/// Where the lock of `name` lives (names without slashes map to themselves).
-std::string lockFilePath(const std::string& name) {
-    struct stat st;
-    const std::string directory =
-        ::stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode) ? "/run/lock/brolix" : "/tmp/brolix-locks";
-    return directory + "/" + name + ".mutex";
-}
-
-TEST(NamedMutexTest, LockFileLeftHalfMadeIsSetUpByTheNextUser) {
-    struct Case {
-        const char* what;
-        std::string content;
-    };
-    const Case cases[] = {{"empty", ""}, {"short", "xy"}, {"garbage", std::string(512, '\x5a')}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string name = uniqueName(c.what);
-        {
-            NamedMutex warmUp(name);  // makes the lock directory
-            ASSERT_EQ(warmUp.tryLock(), NamedMutex::ACQUIRED);
-        }
-        std::ofstream(lockFilePath(name), std::ios::binary | std::ios::trunc) << c.content;
-
+TEST(NamedMutexTest, ObjectsOfOneNameExcludeEachOther) {
+    // Names of log files carry separators; they name locks all the same.
+    for (const std::string& name : {uniqueName("plain"), std::string("C:\\Logs\\") + uniqueName("a.log")}) {
+        SCOPED_TRACE(name);
         NamedMutex first(name);
         NamedMutex second(name);
         EXPECT_EQ(first.tryLock(), NamedMutex::ACQUIRED);
         EXPECT_EQ(second.tryLock(), NamedMutex::BUSY);
+        EXPECT_EQ(first.tryLock(), NamedMutex::ACQUIRED);  // still its own
+        NamedMutex::Result elsewhere = NamedMutex::FAILED;
+        std::thread other([&] {
+            NamedMutex third(name);
+            elsewhere = third.tryLock();
+        });
+        other.join();
+        EXPECT_EQ(elsewhere, NamedMutex::BUSY);
+
         EXPECT_TRUE(first.unlock());
+        EXPECT_TRUE(first.unlock());  // not held: nothing to give up
         EXPECT_EQ(second.tryLock(), NamedMutex::ACQUIRED);
+        EXPECT_EQ(first.tryLock(), NamedMutex::BUSY);
         EXPECT_TRUE(second.unlock());
-        std::remove(lockFilePath(name).c_str());
     }
-}
-
-TEST(NamedMutexTest, LockPassesOnWhenItsHoldingThreadEnds) {
-    const std::string name = uniqueName("abandoned");
-    NamedMutex* abandoned = new NamedMutex(name);
-    std::thread holder([&] { EXPECT_EQ(abandoned->tryLock(), NamedMutex::ACQUIRED); });
-    holder.join();
-
-    NamedMutex next(name);
-    EXPECT_EQ(next.tryLock(), NamedMutex::ACQUIRED);
-    NamedMutex other(name);
-    EXPECT_EQ(other.tryLock(), NamedMutex::BUSY);
-    EXPECT_TRUE(next.unlock());
-    // The abandoned object's thread is gone; giving up from here is refused and
-    // changes nothing.
-    EXPECT_FALSE(abandoned->unlock());
-    EXPECT_EQ(other.tryLock(), NamedMutex::ACQUIRED);
-    EXPECT_TRUE(other.unlock());
-    delete abandoned;
-    std::remove(lockFilePath(name).c_str());
+    // A holder that goes away gives the lock up.
+    const std::string name = uniqueName("scoped");
+    {
+        NamedMutex scoped(name);
+        ASSERT_EQ(scoped.tryLock(), NamedMutex::ACQUIRED);
+    }
+    NamedMutex after(name);
+    EXPECT_EQ(after.tryLock(), NamedMutex::ACQUIRED);
+    EXPECT_TRUE(after.unlock());
 }
 
 TEST(NamedMutexTest, TryingAgainWhileHoldingKeepsTheLock) {
@@ -86,7 +70,6 @@ TEST(NamedMutexTest, TryingAgainWhileHoldingKeepsTheLock) {
     EXPECT_TRUE(lock.unlock());
     EXPECT_EQ(other.tryLock(), NamedMutex::ACQUIRED);
     EXPECT_TRUE(other.unlock());
-    std::remove(lockFilePath(name).c_str());
 }
 
 TEST(NamedMutexTest, OnlyTheHoldingThreadGivesTheLockUp) {
@@ -102,42 +85,41 @@ TEST(NamedMutexTest, OnlyTheHoldingThreadGivesTheLockUp) {
     EXPECT_TRUE(lock.unlock());
     EXPECT_EQ(other.tryLock(), NamedMutex::ACQUIRED);
     EXPECT_TRUE(other.unlock());
-    std::remove(lockFilePath(name).c_str());
 }
 
-// A lock folder the system will not let anyone use: every try is refused at
-// once, as FAILED, never as BUSY (callers wait for BUSY) and never with a crash
-// (on a full file system a mapped page without a block behind it kills the
-// process at its first write).
-const char kRefusedName[] = "NamedMutexTest_refused";
+// The child takes the lock, says so, and keeps it until it reads a line.
+TEST(NamedMutexTest, AnotherProcessHoldsItUntilItReleasesOrDies) {
+    const char* const LOCK_VARIABLE = "BROLIX_TEST_LOCK";
+    if (test::testRole() == "holder") {
+        NamedMutex lock(std::getenv(LOCK_VARIABLE));
+        if (lock.tryLock() != NamedMutex::ACQUIRED) std::_Exit(3);
+        std::printf("holding\n");
+        std::fflush(stdout);
+        char line[8];
+        if (std::fgets(line, sizeof line, stdin) == nullptr) std::_Exit(4);
+        std::_Exit(lock.unlock() ? 0 : 5);
+    }
+    for (const bool dies : {false, true}) {
+        SCOPED_TRACE(dies ? "holder dies" : "holder releases");
+        const std::string name = uniqueName(dies ? "dies" : "releases");
+        test::ChildOptions options;
+        options.withInput = true;
+        options.setVariables.emplace_back(LOCK_VARIABLE, name);
+        const std::unique_ptr<test::ChildProcess> holder = test::startThisTest("holder", options);
+        ASSERT_TRUE(holder->started()) << holder->problem();
+        ASSERT_TRUE(holder->waitForOutput("holding")) << holder->output() << holder->errors();
 
-TEST(NamedMutexTest, LockFolderThatCannotBeUsedRefusesAtOnce) {
-    const int ran = Brolix::test::runUnderEveryLockFault("NamedMutexInBrokenLockFolder.*",
-                                                         "[  PASSED  ] 1 test.", kRefusedName);
-    if (ran == 0) GTEST_SKIP() << "this system does not let a test make a mount namespace";
+        NamedMutex here(name);
+        EXPECT_EQ(here.tryLock(), NamedMutex::BUSY);
+        if (dies) {
+            EXPECT_TRUE(holder->kill().killed);
+        } else {
+            ASSERT_TRUE(holder->write("go\n"));
+            EXPECT_EQ(holder->wait().exitCode, 0);
+        }
+        EXPECT_EQ(here.tryLock(), NamedMutex::ACQUIRED);
+        EXPECT_TRUE(here.unlock());
+    }
 }
-
-void isRefusedNotBusy() {
-    NamedMutex lock(kRefusedName);
-    EXPECT_EQ(lock.tryLock(), NamedMutex::FAILED);
-    EXPECT_EQ(lock.tryLock(), NamedMutex::FAILED);
-    EXPECT_TRUE(lock.unlock());
-    Brolix::Monopoly guard(kRefusedName);
-    EXPECT_FALSE(guard.enforce());
-    EXPECT_TRUE(guard.refusedBySystem());
-    EXPECT_FALSE(guard.isHeld());
-}
-
-const bool kBrokenLockFolderTests = [] {
-    if (Brolix::test::brokenLockFolder() == nullptr) return false;
-    ::testing::RegisterTest("NamedMutexInBrokenLockFolder", "IsRefusedNotBusy", nullptr, nullptr, __FILE__,
-                            __LINE__, []() -> ::testing::Test* {
-                                struct Body : ::testing::Test {
-                                    void TestBody() override { isRefusedNotBusy(); }
-                                };
-                                return new Body;
-                            });
-    return true;
-}();
 
 }  // namespace

@@ -68,7 +68,8 @@ RegistryStatus registryEnumValue(RegistryKey key, uint32_t index, std::string& n
 /// Closes a key; a null key is ignored.
 void registryCloseKey(RegistryKey key);
 
-/// Where the store is, for messages to a user (on Linux the store file's path).
+/// Where the store is, for messages to a user: the store file's path where the
+/// store is a file (Linux); empty where it is the system's registry itself.
 std::string registryLocation();
 
 /// In words, why the calling thread's last failed call of this layer failed,

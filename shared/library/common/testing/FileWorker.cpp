@@ -1,8 +1,15 @@
-// A worker process for the file layer's fault tests: one file operation per
-// run, so that a test can run it under a fault injector (LD_PRELOAD), stop or
-// kill it at a chosen point, or run several at once on one target.
+// A worker process for the file layer's tests with several processes and
+// faults: one file operation per run, so that a test can run it under a fault
+// injector (LD_PRELOAD, Linux), stop or kill it at a chosen point, or run
+// several at once on one target.
 //
-//   brolix_file_worker [--lock-seconds N] COMMAND ARGUMENTS...
+//   brolix_file_worker [--lock-seconds N] [--hold] COMMAND ARGUMENTS...
+//     --hold                        before a write's close, say "holding" on
+//                                   standard output and wait for a line (or the
+//                                   end) on standard input: the test may kill
+//                                   the worker there
+//     write PATH ACCESS TEXT        opens PATH with the access flags ACCESS (a
+//                                   number), writes TEXT, flushes and closes
 //     safe-write PATH SIZE [FILL]   a safe update writing SIZE bytes of FILL
 //     gz-append PATH TEXT [MODE]    an append to a gzip file; MODE is safe
 //                                   (default), unsafe or nolock
@@ -21,6 +28,7 @@
 #include <thread>
 
 #include "FileException.h"
+#include "FileFactory.h"
 #include "FileGZ.h"
 #include "FilePlain.h"
 #include "SystemInfo.h"
@@ -36,6 +44,16 @@ int failed(const FileException& e) {
     return 20 + static_cast<int>(e.code());
 }
 
+bool g_hold = false;
+
+/// With --hold: the file is written and flushed but not closed yet.
+void holdBeforeClose() {
+    if (!g_hold) return;
+    std::cout << "holding" << std::endl;
+    std::string line;
+    std::getline(std::cin, line);
+}
+
 bool retryable(const FileException& e) {
     return e.code() == FileException::FL_IS_LOCKED || e.code() == FileException::FL_CANNOT_LOCK;
 }
@@ -44,6 +62,8 @@ void writePlain(const std::string& path, const std::string& content) {
     FilePlain file(path);
     file.open(FileBase::ACCESS_WRITE);
     file.writeText(content);
+    file.flush();
+    holdBeforeClose();
     file.close();
 }
 
@@ -74,10 +94,23 @@ int run(int argc, char** argv) {
         FileBase::setDefaultLockTimeout(TimeSpan(std::atoi(argv[i + 1])));
         i += 2;
     }
+    if (i < argc && std::string(argv[i]) == "--hold") {
+        g_hold = true;
+        ++i;
+    }
     if (i >= argc) return 2;
     const std::string command = argv[i++];
     const int left = argc - i;
     try {
+        if (command == "write" && left == 3) {
+            SmartPointer<FileBase> file = makeFile(argv[i]);
+            file->open(static_cast<uint16_t>(std::atoi(argv[i + 1])));
+            file->writeText(argv[i + 2]);
+            file->flush();
+            holdBeforeClose();
+            file->close();
+            return 0;
+        }
         if (command == "safe-write" && (left == 2 || left == 3)) {
             const char fill = left == 3 ? argv[i + 2][0] : 'x';
             writePlain(argv[i], std::string(std::strtoull(argv[i + 1], nullptr, 10), fill));

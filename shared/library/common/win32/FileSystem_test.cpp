@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "TestFolder.h"
+#include "TestDirectory.h"
 #include "platform/CurrentDirectory.h"
 #include "platform/Directory.h"
 
 using namespace Brolix::platform;
 using Brolix::test::exists;
-using Brolix::test::readWhole;
-using Brolix::test::TestFolder;
-using Brolix::test::writeWhole;
+using Brolix::test::readAll;
+using Brolix::test::TestDirectory;
+using Brolix::test::writeAll;
 
 namespace {
 
@@ -38,10 +38,10 @@ private:
 };
 
 TEST(Win32FileSystemTest, DescribesFilesAndDirectories) {
-    TestFolder folder;
+    TestDirectory folder;
     ASSERT_FALSE(folder.path().empty());
     const int64_t before = static_cast<int64_t>(std::time(nullptr)) - 2;
-    ASSERT_TRUE(writeWhole(folder.file("five.txt"), "hello"));
+    ASSERT_TRUE(writeAll(folder.file("five.txt"), "hello"));
     const int64_t after = static_cast<int64_t>(std::time(nullptr)) + 2;
 
     FileStatus status;
@@ -65,7 +65,7 @@ TEST(Win32FileSystemTest, DescribesFilesAndDirectories) {
 }
 
 TEST(Win32FileSystemTest, SizesBeyondFourGibibytesKeepTheirHighHalf) {
-    TestFolder folder;
+    TestDirectory folder;
     const std::string path = folder.file("large.bin");
     const HANDLE file =
         ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -82,9 +82,9 @@ TEST(Win32FileSystemTest, SizesBeyondFourGibibytesKeepTheirHighHalf) {
 }
 
 TEST(Win32FileSystemTest, ReadOnlyAttributeGuardsAFileUntilCleared) {
-    TestFolder folder;
+    TestDirectory folder;
     const std::string path = folder.file("guarded.txt");
-    ASSERT_TRUE(writeWhole(path, "x"));
+    ASSERT_TRUE(writeAll(path, "x"));
 
     ASSERT_TRUE(setFileAttributes(path, ATTR_READONLY));
     FileStatus status;
@@ -105,31 +105,31 @@ TEST(Win32FileSystemTest, ReadOnlyAttributeGuardsAFileUntilCleared) {
 }
 
 TEST(Win32FileSystemTest, CopiesAndMovesWithTheSystemsAnswers) {
-    TestFolder folder;
+    TestDirectory folder;
     const std::string a = folder.file("a.txt");
     const std::string b = folder.file("b.txt");
     const std::string c = folder.file("c.txt");
-    ASSERT_TRUE(writeWhole(a, "first"));
-    ASSERT_TRUE(writeWhole(b, "second"));
+    ASSERT_TRUE(writeAll(a, "first"));
+    ASSERT_TRUE(writeAll(b, "second"));
 
     EXPECT_FALSE(copyFile(a, b, true));
     EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_EXISTS));
-    EXPECT_EQ(readWhole(b), "second");
+    EXPECT_EQ(readAll(b), "second");
     EXPECT_TRUE(copyFile(a, b, false));
-    EXPECT_EQ(readWhole(b), "first");
-    ASSERT_TRUE(writeWhole(b, "second"));
+    EXPECT_EQ(readAll(b), "first");
+    ASSERT_TRUE(writeAll(b, "second"));
 
     EXPECT_FALSE(moveFile(a, b));
     EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_ALREADY_EXISTS));
-    EXPECT_EQ(readWhole(a), "first");
-    EXPECT_EQ(readWhole(b), "second");
+    EXPECT_EQ(readAll(a), "first");
+    EXPECT_EQ(readAll(b), "second");
     EXPECT_TRUE(moveFile(a, c));
     EXPECT_FALSE(exists(a));
-    EXPECT_EQ(readWhole(c), "first");
+    EXPECT_EQ(readAll(c), "first");
 
     EXPECT_TRUE(moveFileReplace(c, b));
     EXPECT_FALSE(exists(c));
-    EXPECT_EQ(readWhole(b), "first");
+    EXPECT_EQ(readAll(b), "first");
 
     ASSERT_TRUE(::CreateDirectoryA(folder.file("d1").c_str(), nullptr));
     EXPECT_TRUE(moveFile(folder.file("d1"), folder.file("d2")));
@@ -139,20 +139,20 @@ TEST(Win32FileSystemTest, CopiesAndMovesWithTheSystemsAnswers) {
     EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(moveFileReplace(a, b));
     EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(readWhole(b), "first");
+    EXPECT_EQ(readAll(b), "first");
 }
 
 TEST(Win32FileSystemTest, FlushesWrittenFiles) {
-    TestFolder folder;
+    TestDirectory folder;
     const std::string path = folder.file("flushed.txt");
-    ASSERT_TRUE(writeWhole(path, "data"));
+    ASSERT_TRUE(writeAll(path, "data"));
     EXPECT_TRUE(flushFile(path));
     EXPECT_FALSE(flushFile(folder.file("missing.txt")));
     EXPECT_EQ(lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(Win32FileSystemTest, FullPathsAreMadeLexically) {
-    TestFolder folder;
+    TestDirectory folder;
     InFolder inside(folder.path());
     const std::string here = folder.path();
     const std::string longName(300, 'n');
@@ -213,18 +213,18 @@ TEST(Win32FileSystemTest, DrivesAreNamedWithoutTheirRootSeparator) {
 }
 
 TEST(Win32FileSystemTest, MakesOneDirectoryLevel) {
-    TestFolder folder;
+    TestDirectory folder;
     const std::string made = folder.file("made");
     EXPECT_TRUE(makeDirectory(made));
     EXPECT_NE(::GetFileAttributesA(made.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_TRUE(makeDirectory(made));
-    ASSERT_TRUE(writeWhole(folder.file("plain"), ""));
+    ASSERT_TRUE(writeAll(folder.file("plain"), ""));
     EXPECT_FALSE(makeDirectory(folder.file("plain")));
     EXPECT_FALSE(makeDirectory(folder.file("missing\\child")));
 }
 
 TEST(Win32FileSystemTest, CurrentDirectoryReportsTheSizeItNeeds) {
-    TestFolder folder;
+    TestDirectory folder;
     InFolder inside(folder.path());
     const std::string& here = folder.path();
     std::vector<char> buffer(here.size() + 1);

@@ -180,7 +180,8 @@ void registryCloseKey(RegistryKey key) {
     delete key;
 }
 
-std::string registryLocation() { return "the Windows registry"; }
+// The registry is the store itself; it has no location to name.
+std::string registryLocation() { return std::string(); }
 
 std::string registryProblem() {
     if (t_lastError == ERROR_SUCCESS) return std::string();

@@ -11,17 +11,17 @@
 #include <cstdio>
 #include <string>
 
-#include "TestFolder.h"
+#include "TestDirectory.h"
 
 using namespace Brolix::platform;
-using Brolix::test::readWhole;
-using Brolix::test::TestFolder;
-using Brolix::test::writeWhole;
+using Brolix::test::readAll;
+using Brolix::test::TestDirectory;
+using Brolix::test::writeAll;
 
 namespace {
 
 TEST(Win32StreamTest, PositionsBeyondFourGibibytes) {
-    TestFolder folder;
+    TestDirectory folder;
     std::FILE* stream = openStream(folder.file("large.bin"), "w+b");
     ASSERT_NE(stream, nullptr);
     const int64_t distant = (5LL << 30) + 7;
@@ -39,9 +39,9 @@ TEST(Win32StreamTest, PositionsBeyondFourGibibytes) {
 }
 
 TEST(Win32StreamTest, OthersMayReadAndWriteAnOpenFile) {
-    TestFolder folder;
+    TestDirectory folder;
     const std::string path = folder.file("shared.txt");
-    ASSERT_TRUE(writeWhole(path, "abc"));
+    ASSERT_TRUE(writeAll(path, "abc"));
     for (const char* mode : {"rb", "r+b", "ab", "a+b"}) {
         std::FILE* stream = openStream(path, mode);
         ASSERT_NE(stream, nullptr) << mode;
@@ -59,12 +59,12 @@ TEST(Win32StreamTest, OthersMayReadAndWriteAnOpenFile) {
 // The runtime under Wine counts an appending stream's position from its last
 // seek while the written bytes are still buffered.
 TEST(Win32StreamTest, AnAppendingStreamIsAtTheEndAfterEachWrite) {
-    TestFolder folder;
+    TestDirectory folder;
     const std::string path = folder.file("append.txt");
-    ASSERT_TRUE(writeWhole(path, "abc"));
+    ASSERT_TRUE(writeAll(path, "abc"));
     for (const char* mode : {"ab", "a+b"}) {
         SCOPED_TRACE(mode);
-        ASSERT_TRUE(writeWhole(path, "abc"));
+        ASSERT_TRUE(writeAll(path, "abc"));
         std::FILE* stream = openStream(path, mode);
         ASSERT_NE(stream, nullptr);
         ASSERT_TRUE(seekStream(stream, 0, SEEK_END));
@@ -82,22 +82,22 @@ TEST(Win32StreamTest, AnAppendingStreamIsAtTheEndAfterEachWrite) {
             EXPECT_EQ(std::fgetc(stream), 'b');
         }
         std::fclose(stream);
-        EXPECT_EQ(readWhole(path), "abcdef");
+        EXPECT_EQ(readAll(path), "abcdef");
     }
 }
 
 // New files: never over an existing name, and without line-end translation (a
 // gzip stream goes through the descriptor).
 TEST(Win32StreamTest, NewFilesAreMadeOnlyOnceAndWrittenAsBytes) {
-    TestFolder folder;
+    TestDirectory folder;
     const std::string raw = folder.file("raw.bin");
     const int fd = createNewFile(raw);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(::_write(fd, "a\nb", 3), 3);
     closeFile(fd);
-    EXPECT_EQ(readWhole(raw), "a\nb");
+    EXPECT_EQ(readAll(raw), "a\nb");
     EXPECT_LT(createNewFile(raw), 0);
-    EXPECT_EQ(readWhole(raw), "a\nb");
+    EXPECT_EQ(readAll(raw), "a\nb");
 
     for (const char* mode : {"wb", "w+b", "ab", "a+b"}) {
         SCOPED_TRACE(mode);
@@ -112,7 +112,7 @@ TEST(Win32StreamTest, NewFilesAreMadeOnlyOnceAndWrittenAsBytes) {
             ASSERT_EQ(std::fwrite("z", 1, 1, stream), 1u);
         }
         std::fclose(stream);
-        EXPECT_EQ(readWhole(path), mode[0] == 'a' ? "x\nyz" : "x\ny");
+        EXPECT_EQ(readAll(path), mode[0] == 'a' ? "x\nyz" : "x\ny");
         EXPECT_EQ(createStream(path, mode), nullptr);
     }
 }

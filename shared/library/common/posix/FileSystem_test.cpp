@@ -1,0 +1,38 @@
+// The Linux backend's own mechanics of the file-system services: what a file
+// that takes another's access rights gets on this system.
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "TestDirectory.h"
+
+using namespace Brolix;
+
+namespace {
+
+// The permission bits always; the owner and group where the process may give
+// a file away (as root).
+TEST(PosixFileSystemTest, CopyAccessTakesTheModeAndWherePossibleTheOwner) {
+    test::TestDirectory dir;
+    const std::string source = dir.file("source");
+    const std::string destination = dir.file("destination");
+    test::writeAll(source, "secret");
+    test::writeAll(destination, "");
+    ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
+    const bool giveAway = ::geteuid() == 0 && ::chown(source.c_str(), 65534, 65534) == 0;
+    ASSERT_EQ(::chmod(destination.c_str(), 0666), 0);
+
+    ASSERT_TRUE(platform::copyAccess(source, destination));
+    struct stat info {};
+    ASSERT_EQ(::stat(destination.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (giveAway) {
+        EXPECT_EQ(info.st_uid, 65534u);
+        EXPECT_EQ(info.st_gid, 65534u);
+    }
+    EXPECT_FALSE(platform::copyAccess(dir.file("missing"), destination));
+}
+
+}  // namespace
