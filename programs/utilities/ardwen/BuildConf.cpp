@@ -99,7 +99,8 @@ const uint64_t kReadPiece = 64 * 1024;
 
 enum class FileRead { Read, NotOpened, Empty, Failed, NoMemory };
 
-// The file's content in one buffer with room for a closing zero byte.
+// The file's content in one buffer with room for the zero bytes that follow the
+// text when it is parsed.
 FileRead readWholeFile(const std::string& path, std::unique_ptr<char[]>& content, size_t& size) {
     std::FILE* stream = platform::openStream(path, "rb");
     if (stream == nullptr) return FileRead::NotOpened;
@@ -113,7 +114,9 @@ FileRead readWholeFile(const std::string& path, std::unique_ptr<char[]>& content
         // for one, opens and reports a size it does not hold.
         if (std::fgetc(stream) != EOF && platform::seekStream(stream, 0, SEEK_SET)) {
             size = static_cast<size_t>(length);
-            content.reset(static_cast<uint64_t>(length) < SIZE_MAX ? new (std::nothrow) char[size + 1] : nullptr);
+            content.reset(static_cast<uint64_t>(length) < SIZE_MAX - XML_PADDING
+                              ? new (std::nothrow) char[size + XML_PADDING]
+                              : nullptr);
             if (content == nullptr) {
                 result = FileRead::NoMemory;
             } else if (std::fread(content.get(), 1, size, stream) == size) {
@@ -125,6 +128,8 @@ FileRead readWholeFile(const std::string& path, std::unique_ptr<char[]>& content
     if (result != FileRead::Read) content.reset();
     return result;
 }
+
+FatalEnding g_fatalEnding = nullptr;
 
 const std::string kNoText;
 const std::string kTypeAttribute = "type";
@@ -145,6 +150,8 @@ const TiXmlElement* nextObject(const TiXmlNode* node) {
 }
 
 }  // namespace
+
+void setFatalEnding(FatalEnding ending) { g_fatalEnding = ending; }
 
 // ---------------------------------------------------------------------------
 // Reading the XML vocabulary
@@ -262,6 +269,7 @@ void BuildConf::endWithFatal(int32_t number, ParamStream params, int exitCode, c
     tellMessage(number, line.where, line.detail);
     // The logging chain has written the message by the time fatal returns; exit
     // flushes the streams that are still open.
+    if (g_fatalEnding != nullptr) g_fatalEnding(exitCode);
     std::exit(exitCode);
 }
 
@@ -383,9 +391,9 @@ void BuildConf::parseBuildList(const std::string& text) {
 // ---------------------------------------------------------------------------
 // XML loading
 
-std::unique_ptr<TiXmlDocument> BuildConf::loadXmlFile(const std::string& path) {
+XmlDocumentPtr BuildConf::loadXmlFile(const std::string& path) {
     debug(3, "Creating DOM tree from \"%s\"...", path);
-    std::unique_ptr<TiXmlDocument> document(new (std::nothrow) TiXmlDocument(path));
+    XmlDocumentPtr document(new (std::nothrow) TiXmlDocument(path));
     if (document == nullptr)
         endWithFatal(MSG_NO_MEMORY_FOR_XML, ParamStream(), EXIT_XML, "", Told{shown(path), ""});
     // The builder never reports rows and columns, so the library does not track
@@ -393,36 +401,42 @@ std::unique_ptr<TiXmlDocument> BuildConf::loadXmlFile(const std::string& path) {
     // the parse, without changing what is parsed.
     document->SetTabSize(0);
 
-    try {
-        // The file is read and prepared here the way the XML library loads a file
-        // itself, so that its nesting can be checked before the library's
-        // recursive parser sees it. A file that cannot be read this way is left
-        // to the library, which then reports it in its own words.
+    // The file is read and prepared here the way the XML library loads a file
+    // itself, and parsed where no depth of nesting can harm the builder.
+    XmlLoad load = XmlLoad::Rejected;
+    {
         std::unique_ptr<char[]> content;
         size_t size = 0;
-        const FileRead read = readWholeFile(path, content, size);
-        if (read == FileRead::Read) {
-            size = normaliseXmlText(content.get(), size);
-            const XmlNesting nesting = checkXmlNesting(content.get(), size, MAX_XML_NESTING);
-            if (nesting != XmlNesting::Fine) {
-                const std::string problem = nesting == XmlNesting::TooDeep
-                                                ? "Elements nested deeper than " +
-                                                      std::to_string(MAX_XML_NESTING) + " levels."
-                                                : "The file ends inside a comment, a CDATA section, a "
-                                                  "quoted value or a multi-byte character.";
-                endWithFatal(MSG_XML_NOT_PARSED, ParamStream().addText(path).addText(problem), EXIT_XML);
-            }
-            document->Parse(content.get(), nullptr, TIXML_DEFAULT_ENCODING);
-        } else if (read == FileRead::NoMemory) {
-            throw std::bad_alloc();
-        } else if (read == FileRead::Failed) {
-            document->SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
-        } else {
-            document->LoadFile(platform::toNativePath(path), TIXML_DEFAULT_ENCODING);
+        switch (readWholeFile(path, content, size)) {
+            case FileRead::Read:
+                size = normaliseXmlText(content.get(), size);
+                load = parseXmlText(document, content.get(), size, MAX_XML_NESTING);
+                break;
+            case FileRead::Empty:
+                document->SetError(TiXmlBase::TIXML_ERROR_DOCUMENT_EMPTY, nullptr, nullptr,
+                                   TIXML_ENCODING_UNKNOWN);
+                break;
+            case FileRead::NoMemory:
+                load = XmlLoad::NoMemory;
+                break;
+            case FileRead::NotOpened:
+            case FileRead::Failed:
+                document->SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr,
+                                   TIXML_ENCODING_UNKNOWN);
+                break;
         }
-    } catch (const std::bad_alloc&) {
+    }
+    if (load == XmlLoad::NoMemory) {
         document.reset();
         endWithFatal(MSG_NO_MEMORY_FOR_XML, ParamStream(), EXIT_XML, "", Told{shown(path), ""});
+    }
+    if (load == XmlLoad::TooDeep || load == XmlLoad::Unterminated) {
+        const std::string problem =
+            load == XmlLoad::TooDeep
+                ? "Elements nested deeper than " + std::to_string(MAX_XML_NESTING) + " levels."
+                : "A comment, CDATA section, declaration or other markup is not closed before the end of the "
+                  "file.";
+        endWithFatal(MSG_XML_NOT_PARSED, ParamStream().addText(path).addText(problem), EXIT_XML);
     }
     if (document->Error())
         endWithFatal(MSG_XML_NOT_PARSED, ParamStream().addText(path).addText(document->ErrorDesc()), EXIT_XML);
@@ -507,7 +521,7 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
     // after the file has been written. Releasing a large tree leaves the
     // allocator with millions of small free blocks that it merges on the next
     // large request, so the output's own large requests come first.
-    std::unique_ptr<TiXmlDocument> document;
+    XmlDocumentPtr document;
     bool outOfMemory = false;
     try {
         for (const std::string& name : entry.xmlFiles) {

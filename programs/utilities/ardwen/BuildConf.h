@@ -21,6 +21,7 @@
 #include "LoggerUnit.h"
 #include "ParamStream.h"
 #include "SmartPointer.h"
+#include "XmlNesting.h"
 
 class TiXmlDocument;
 class TiXmlElement;
@@ -46,8 +47,9 @@ enum BuildExit : int {
 };
 
 /// The deepest element nesting an XML file may have. The XML library needs
-/// machine stack for every level while it parses and releases a document; far
-/// deeper than any real configuration, this keeps it well within a thread's stack.
+/// machine stack for every level while it parses and releases a document, and
+/// time that grows with the square of the depth; far deeper than any real
+/// configuration, this keeps both small. The calling thread's stack holds it.
 constexpr size_t MAX_XML_NESTING = 2000;
 
 /// Access value of output files: write, truncate, create (14), as a safe update.
@@ -59,6 +61,13 @@ constexpr uint16_t OUTPUT_ACCESS = 0x02 | 0x04 | 0x08;
 /// Writes "ardwen: " and `text` as one line on standard error, where a person
 /// running the program reads what went wrong.
 void tellStandardError(const std::string& text);
+
+/// How a fatal failure ends the build once its message is sent: without an
+/// ending of its own (null, the default) the process exits with the code. A
+/// program that runs many builds in one process, such as a fuzz target,
+/// installs its own, which must not return (it throws).
+using FatalEnding = void (*)(int exitCode);
+void setFatalEnding(FatalEnding ending);
 
 class BuildConf {
 public:
@@ -87,7 +96,7 @@ private:
     void parseBuildList(const std::string& text);
     void reportPlan();
     void createOutputFile(const BuildEntry& entry);
-    std::unique_ptr<TiXmlDocument> loadXmlFile(const std::string& path);
+    XmlDocumentPtr loadXmlFile(const std::string& path);
     void produceOutputData(int depth, const TiXmlElement* object, std::string& out);
 
     std::string buildListPath() const { return m_configurationDir + m_buildListName; }

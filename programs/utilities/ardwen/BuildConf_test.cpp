@@ -273,6 +273,7 @@ TEST_F(BuildConfTest, UnloadableXmlEndsTheBuild) {
     write("empty.xml", "");
     write("broken.xml", "<C><Object></C>");
     write("open.xml", "<C><Object><!-- never closed");
+    write("cut.xml", "<C><Object/></C><!-- never closed");
     std::filesystem::create_directory(path("directory.xml"));
     const struct {
         const char* name;
@@ -282,7 +283,9 @@ TEST_F(BuildConfTest, UnloadableXmlEndsTheBuild) {
         {"directory.xml", "Failed to open file"},
         {"empty.xml", "Error document empty\\."},
         {"broken.xml", "Error reading end tag\\."},
-        {"open.xml", "The file ends inside a comment, a CDATA section, a quoted value or a multi-byte character\\."},
+        {"open.xml", "Error reading Element value\\."},
+        {"cut.xml", "A comment, CDATA section, declaration or other markup is not closed before the end of the "
+                    "file\\."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -314,12 +317,32 @@ TEST_F(BuildConfTest, DeepNestingIsBuiltOrRefused) {
     for (size_t i = levels - 1; i-- > 0;) expected += std::string(i, '\t') + "}\n";
     EXPECT_EQ(expected, read("deep.conf"));
 
-    // Far deeper: refused before the XML library sees it.
+    // Far deeper: refused before the XML library parses it.
     write("deeper.xml", nestedObjects(100000));
     buildList("\"deeper.conf\" { \"deeper.xml\" }");
     EXPECT_EXIT(buildAndEnd(), ::testing::ExitedWithCode(6),
                 "M4.10 s" + path("deeper.xml") + " ; sElements nested deeper than " +
                     std::to_string(MAX_XML_NESTING) + " levels\\. ;\n");
+}
+
+// A zero byte inside a quoted name would cut the name short at the system's
+// calls: the builder would read and write files that the build list does not
+// name. Such a name names no file at all.
+TEST_F(BuildConfTest, NamesWithAZeroByteNameNoFile) {
+    write("a.xml", kSimpleXml);
+    const char outputName[] = "\"out\0x.conf\" { \"a.xml\" } \"ok.conf\" { \"a.xml\" }";
+    buildList(std::string(outputName, sizeof outputName - 1));
+    buildHere();
+    EXPECT_FALSE(test::exists(path("out")));
+    EXPECT_EQ("N(t)=\"v\"{}\n", read("ok.conf"));
+    ASSERT_EQ(1u, messages().size());
+    EXPECT_EQ(0u, messages()[0].rfind("M2.9 s" + path(std::string("out\0x.conf", 10)), 0));
+
+    const char xmlName[] = "\"b.conf\" { \"a.xml\0y.xml\" }";
+    buildList(std::string(xmlName, sizeof xmlName - 1));
+    // The path is cut short where the message is echoed; the exit code tells.
+    EXPECT_EXIT(buildAndEnd(), ::testing::ExitedWithCode(6), "M4\\.10 s.*a\\.xml");
+    EXPECT_FALSE(test::exists(path("b.conf")));
 }
 
 // ---------------------------------------------------------------------------
@@ -373,6 +396,17 @@ TEST_F(BuildConfTest, GzipBuildListIsReadWhole) {
         EXPECT_EQ("N(t)=\"v\"{}\n", read("out.conf"));
         EXPECT_TRUE(messages().empty());
     }
+
+    // Empty content is an empty plan, as in a plain build list.
+    gzFile gz = gzopen(path("empty.lst.gz").c_str(), "wb");
+    ASSERT_NE(nullptr, gz);
+    gzclose(gz);
+    EXPECT_EXIT(
+        {
+            build(path("empty.lst.gz"), true);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(5), "M4.2\n");
 }
 
 // ---------------------------------------------------------------------------

@@ -3,57 +3,18 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
-#include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
-#include <unistd.h>
+#include <vector>
+
+#include "platform/Thread.h"
 
 using namespace Brolix;
 
 namespace {
 
-// Deepest element level of a loaded document, walked without recursion.
-size_t elementDepth(const TiXmlDocument& document) {
-    size_t deepest = 0;
-    size_t depth = 0;
-    const TiXmlNode* node = document.FirstChild();
-    while (node != nullptr) {
-        if (node->ToElement() != nullptr && depth + 1 > deepest) deepest = depth + 1;
-        if (node->ToElement() != nullptr && node->FirstChild() != nullptr) {
-            ++depth;
-            node = node->FirstChild();
-            continue;
-        }
-        while (node != nullptr && node->NextSibling() == nullptr) {
-            node = node->Parent();
-            if (node == &document || node == nullptr) return deepest;
-            --depth;
-        }
-        if (node != nullptr) node = node->NextSibling();
-    }
-    return deepest;
-}
-
-// Loads `text` through a file, as the builder does, and reports the depth the
-// library reached; false when the library refused the document.
-bool libraryDepth(const std::string& text, size_t* depth) {
-    char name[] = "/tmp/xmlnestingXXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) return false;
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
-    TiXmlDocument document(name);
-    const bool loaded = written && document.LoadFile();
-    std::remove(name);
-    if (loaded) *depth = elementDepth(document);
-    return loaded;
-}
-
-XmlNesting check(std::string text, size_t maxDepth) {
-    text.push_back('\0');
-    const size_t size = normaliseXmlText(&text[0], text.size() - 1);
-    return checkXmlNesting(text.data(), size, maxDepth);
-}
+const std::string kBom = "\xEF\xBB\xBF";
 
 std::string repeat(const std::string& piece, size_t count) {
     std::string text;
@@ -61,9 +22,41 @@ std::string repeat(const std::string& piece, size_t count) {
     return text;
 }
 
-// Documents the library parses: the check must reach exactly the library's depth,
-// refusing it one level lower and accepting it at that level.
-TEST(XmlNestingTest, MatchesTheLibraryDepthOnDocumentsItParses) {
+// A text as the builder hands it over: prepared, with its padding.
+struct Prepared {
+    explicit Prepared(const std::string& raw) : buffer(raw) {
+        buffer.resize(raw.size() + XML_PADDING);
+        size = normaliseXmlText(&buffer[0], raw.size());
+    }
+    const char* text() const { return buffer.data(); }
+    std::string buffer;
+    size_t size;
+};
+
+// What the library itself makes of a (shallow) text, parsed right here: the
+// depth of the tree it built, broken or not, and its error.
+struct LibraryView {
+    size_t depth;
+    bool error;
+};
+
+LibraryView libraryView(const Prepared& prepared) {
+    TiXmlDocument document;
+    document.Parse(prepared.text(), nullptr, TIXML_DEFAULT_ENCODING);
+    return LibraryView{xmlElementDepth(document), document.Error()};
+}
+
+XmlLoad load(const std::string& raw, size_t maxDepth, std::string* error = nullptr) {
+    Prepared prepared(raw);
+    XmlDocumentPtr document(new TiXmlDocument);
+    const XmlLoad result = parseXmlText(document, prepared.text(), prepared.size, maxDepth);
+    if (error != nullptr) *error = document->Error() ? document->ErrorDesc() : "";
+    return result;
+}
+
+// Documents whose reading turns on the library's own lexing: the walk must
+// reach the library's depth exactly, errors included.
+TEST(XmlNestingTest, ScanReachesTheLibraryDepth) {
     const std::string cases[] = {
         "<a/>",
         "<a><b/><c><d/></c></a>",
@@ -73,90 +66,150 @@ TEST(XmlNestingTest, MatchesTheLibraryDepthOnDocumentsItParses) {
         "<!DOCTYPE a [ <!ELEMENT a ANY> ]><a><b/></a>",
         "<a>< b><c/></a>",
         "<a x=unquoted><b z=1/></a>",
+        "<a><b></b ><c><d/></c></a\n>",
+        std::string("<a/>\0<b><c><d>", 12),
         // In UTF-8 mode a lead byte swallows the "</" after it, so the elements nest.
         "<?xml version=\"1.0\"?><r><a>\xE3</a><b/></a></r>",
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?><r>" + repeat("<a>\xE3</a>", 4) + repeat("</a>", 4) + "</r>",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><r>" + repeat("<a>\xE3</a>", 4) + repeat("</a>", 4) +
+            "</r>",
         // Without a declaration, or with another encoding, bytes are single characters.
         "<r>" + repeat("<a>\xE3</a>", 4) + "</r>",
         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>" + repeat("<a>\xE9</a>", 4) + "</r>",
-        "\xEF\xBB\xBF<r><a>\xC3\xA9</a><b>\xE3\r\n</b><c/></b></r>",
         "<?xml version='1.0' encoding=\"UTF&#45;8\"?><r><a x=\"\xE3\"/>\"><b/></a></r>",
-        "<a>\r\n<b>\r</b>\r\n</a>",
-        "<a><b></b ><c><d/></c></a\r\n>",
-        std::string("<a/>\0<b><c><d>", 12),
+        // A byte-order mark inside a tag is white space in UTF-8 mode only.
+        "<?xml version=\"1.0\"?><r><" + kBom + "a></a>" + repeat("<b>", 5) + repeat("</b>", 5) + "</r>",
+        "<r><" + kBom + "a></a>" + repeat("<b>", 5) + repeat("</b>", 5) + "</r>",
+        "<?xml version=\"1.0\"?><r><" + kBom + "a " + kBom + "x='1'" + kBom + "></a" + kBom + "><b/></r>",
+        // A character reference runs to the next ";" and is checked only back
+        // to the last "x" or "#": markup in between is swallowed.
+        "<r>&#x<x;" + repeat("<b>", 5) + repeat("</b>", 5) + "</r>",
+        "<r>&#</r><c>#12;" + repeat("<b>", 5) + repeat("</b>", 5) + "</r>",
+        "<r a='&#x'/><b>x41;'><c/></r>",
+        "<r>&#x4g;<b/></r>",
+        "<r>&amp;&lt;&#60;&#x3C;<b/></r>",
+        // Cut off or broken: the depth the library reached before it stopped.
+        repeat("<b>", 7),
+        "<a><b x='1' x='2'><c/></b></a>",
+        "<a><b></a>",
+        "<a><![CDATA[x]]>",
     };
     int index = 0;
-    for (const std::string& text : cases) {
+    for (const std::string& raw : cases) {
         SCOPED_TRACE(index++);
-        size_t depth = 0;
-        ASSERT_TRUE(libraryDepth(text, &depth));
-        EXPECT_EQ(XmlNesting::Fine, check(text, depth));
-        if (depth > 0) {
-            EXPECT_EQ(XmlNesting::TooDeep, check(text, depth - 1));
-        }
+        const Prepared prepared(raw);
+        const LibraryView library = libraryView(prepared);
+        EXPECT_EQ(library.depth, scanXmlText(prepared.text(), prepared.size, 100).depth);
+        EXPECT_LE(library.depth, xmlNestingBound(prepared.text(), prepared.size));
     }
 }
 
-// Random documents from fragments that exercise every construct the check
-// follows: whatever the check lets through must be parsed by the library without
-// reading past its text, and to exactly the depth the check found.
-TEST(XmlNestingTest, AgreesWithTheLibraryOnRandomDocuments) {
+// Random documents from fragments that exercise every construct the walk
+// follows, the lexing tricks above among them.
+TEST(XmlNestingTest, ScanAgreesWithTheLibraryOnRandomDocuments) {
+    // clang-format off
     const char* const fragments[] = {
         "<a>", "</a>", "<b>", "</b>", "<a/>", "<b x='1'/>", "<a x=\"</a>\">", "<!-- <a> -->", "<![CDATA[</a>]]>",
         "<?xml version='1.0'?>", "<?xml version='1.0' encoding='ISO-8859-1'?>", "\xE3", "\xC3\xA9", "text", " ",
         "\r\n", "\r", "<!DOCTYPE a>", "<?pi x?>", "&amp;", "&#60;", "<a y=z>", "\xEF\xBB\xBF", "\"", "'", ">",
-        "/>", "<", "</", "\xF0", "<_q>", "</_q>", "\xE3</a>", "</a >", "</b\n>",
+        "/>", "<", "</", "\xF0", "<_q>", "</_q>", "\xE3</a>", "</a >", "</b\n>", "&#x", "&#", "x;", "#1;", ";",
+        "<\xEF\xBB\xBF" "a>", "<a x='1' x='2'>", "<!--", "-->", "<![CDATA[", "]]>",
     };
+    // clang-format on
     const size_t count = sizeof fragments / sizeof fragments[0];
     std::mt19937 random(20261210);
-    for (int round = 0; round < 4000; ++round) {
-        std::string text;
-        const int pieces = static_cast<int>(random() % 14);
-        for (int k = 0; k < pieces; ++k) text += fragments[random() % count];
-        SCOPED_TRACE(text);
-        std::string prepared = text + '\0';
-        const size_t size = normaliseXmlText(&prepared[0], text.size());
-        if (checkXmlNesting(prepared.data(), size, 1000) == XmlNesting::Unterminated) continue;
-        TiXmlDocument document;
-        document.Parse(prepared.c_str());
-        if (document.Error()) continue;
-        const size_t depth = elementDepth(document);
-        EXPECT_EQ(XmlNesting::Fine, checkXmlNesting(prepared.data(), size, depth));
-        if (depth > 0) {
-            EXPECT_EQ(XmlNesting::TooDeep, checkXmlNesting(prepared.data(), size, depth - 1));
-        }
+    for (int round = 0; round < 6000; ++round) {
+        std::string raw;
+        const int pieces = static_cast<int>(random() % 16);
+        for (int k = 0; k < pieces; ++k) raw += fragments[random() % count];
+        SCOPED_TRACE(raw);
+        const Prepared prepared(raw);
+        const LibraryView library = libraryView(prepared);
+        EXPECT_EQ(library.depth, scanXmlText(prepared.text(), prepared.size, 100).depth);
+        EXPECT_LE(library.depth, xmlNestingBound(prepared.text(), prepared.size));
     }
 }
 
-TEST(XmlNestingTest, RefusesDocumentsTheLibraryWouldReadPast) {
+// What parseXmlText makes of whole files: the library's word wherever it
+// refuses one, and a refusal of its own where the library would keep a file
+// that is cut short or nested too deep.
+TEST(XmlNestingTest, VerdictsOnWholeFiles) {
     const struct {
-        const char* text;
-        XmlNesting expected;
+        std::string text;
+        XmlLoad expected;
+        const char* error;
     } cases[] = {
-        {"<a><!-- never closed", XmlNesting::Unterminated},
-        {"<a><![CDATA[ never closed", XmlNesting::Unterminated},
-        {"<a x=\"never closed", XmlNesting::Unterminated},
-        {"<?xml version='1.0?><a/>", XmlNesting::Unterminated},
-        {"<?xml version=\"1.0\"?><a>\xE3", XmlNesting::Unterminated},
-        // Broken in ways the library stops at safely.
-        {"<a><b></a>", XmlNesting::Fine},
-        {"<a>text", XmlNesting::Fine},
-        {"<a x=>", XmlNesting::Fine},
-        {"<!unknown", XmlNesting::Fine},
-        {"", XmlNesting::Fine},
+        {"<C><Object/></C>", XmlLoad::Parsed, ""},
+        {"<?xml version=\"1.0\"?>\n<!-- only a declaration and comments -->\n", XmlLoad::Parsed, ""},
+        {"<C/><![CDATA[ends the file]]>", XmlLoad::Parsed, ""},
+        {"<C/> words after the root element", XmlLoad::Parsed, ""},
+        // Complete, but a lead byte swallows the closing quote in UTF-8 mode.
+        {"<R a=\"\xC3\">x</R>", XmlLoad::Parsed, ""},
+        {"<?xml version=\"1.0\"?><R a=\"\xC3\">x</R>", XmlLoad::Rejected, "Error parsing Element."},
+        {"<R a=\"abc", XmlLoad::Rejected, "Error parsing Element."},
+        {"<C><Object><!-- never closed", XmlLoad::Rejected, "Error reading Element value."},
+        {"<C><Object></C>", XmlLoad::Rejected, "Error reading end tag."},
+        {"   \n", XmlLoad::Rejected, "Error document empty."},
+        // Kept by the library without complaint, though the file is cut short.
+        {"<C/><!-- never closed", XmlLoad::Unterminated, ""},
+        {"<C/><![CDATA[ never closed", XmlLoad::Unterminated, ""},
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"", XmlLoad::Unterminated, ""},
+        {"<?xml version='1.0?><C/>", XmlLoad::Unterminated, ""},
+        {"<!DOCTYPE C [ <!ELEMENT C ANY", XmlLoad::Unterminated, ""},
+        // Nesting: the limit is 3 here.
+        {"<a><b><c/></b></a>", XmlLoad::Parsed, ""},
+        {"<a><b><c><d/></c></b></a>", XmlLoad::TooDeep, ""},
+        {"<a><b><c><d>", XmlLoad::TooDeep, ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.expected, check(c.text, 10)) << c.text;
+        SCOPED_TRACE(c.text);
+        std::string error;
+        EXPECT_EQ(c.expected, load(c.text, 3, &error));
+        EXPECT_EQ(c.error, error);
     }
 }
 
-TEST(XmlNestingTest, StopsAtTheLimitOnVeryDeepDocuments) {
-    const size_t levels = 100000;
-    const std::string open = repeat("<Object><SubObjects>", levels);
-    EXPECT_EQ(XmlNesting::TooDeep, check("<Configuration>" + open, 2000));
-    EXPECT_EQ(XmlNesting::TooDeep, check("<Configuration><Object></Object >" + open, 2000));
-    // Never closed and flat: the library stops at the end without going deep.
-    EXPECT_EQ(XmlNesting::Fine, check(repeat("<a/>", levels), 2));
+// Two files that once crashed the builder: a lexing trick let 200,000 levels of
+// nesting past the old check into the library's recursion. Now they are refused
+// before the library sees them, fast, closed or not.
+TEST(XmlNestingTest, CraftedDeepFilesAreRefused) {
+    const std::string deep = repeat("<b>", 200000) + repeat("</b>", 200000);
+    const std::string prefixes[] = {"<?xml version=\"1.0\"?><r><" + kBom + "a></a>", "<r>&#x<x;"};
+    for (const std::string& prefix : prefixes) {
+        EXPECT_EQ(XmlLoad::TooDeep, load(prefix + deep, 2000));
+        EXPECT_EQ(XmlLoad::TooDeep, load(prefix + deep + "</r>", 2000));
+    }
+}
+
+// A deep file within a high limit is parsed on a stack of its own, and the
+// document releases its tree on one.
+TEST(XmlNestingTest, DeepFilesWithinTheLimitAreParsedAndReleased) {
+    const Prepared prepared("<r>" + repeat("<b>", 10000) + repeat("</b>", 10000) + repeat("<c/>", 10) +
+                            "</r>");
+    XmlDocumentPtr document(new TiXmlDocument);
+    ASSERT_EQ(XmlLoad::Parsed, parseXmlText(document, prepared.text(), prepared.size, 10001));
+    EXPECT_EQ(10001u, xmlElementDepth(*document));
+    document.reset();
+}
+
+// The stack budget per level is more than twice what the library takes: a
+// parse and a release of 8,000 levels fit into the stack budgeted for 4,000.
+TEST(XmlNestingTest, StackBudgetHoldsTwiceWhatTheLibraryTakes) {
+    const std::string text = repeat("<Object a='1'>", 8000) + repeat("</Object>", 8000);
+    struct Job {
+        const std::string* text;
+        bool parsed = false;
+    } job{&text};
+    ASSERT_TRUE(platform::runWithStack(
+        xmlParseStackBytes(4000),
+        [](void* context) {
+            Job& job = *static_cast<Job*>(context);
+            TiXmlDocument* document = new TiXmlDocument;
+            document->Parse(job.text->c_str());
+            job.parsed = !document->Error() && xmlElementDepth(*document) == 8000;
+            delete document;
+        },
+        &job));
+    EXPECT_TRUE(job.parsed);
 }
 
 }  // namespace

@@ -351,29 +351,15 @@ DateTimeFields DateTime::localFields() const {
 
 void DateTime::setFields(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second,
                          int32_t zone) {
-    if (year < 1970) year = 1970;
+    // Each field is held within its own range; the instant they make, moved by
+    // the zone, is then held within the range of values as a whole. Clamping
+    // the year first would move fields that lie outside the range in one zone
+    // but inside it in UTC (1969-12-31T19:00:00-05:00 is 1970-01-01T00:00:00Z),
+    // and lowering later fields one by one would turn a later date into an
+    // earlier one (2039-06-15 into 2038-01-15).
     if (month <= 0) month = 1;
     if (month > 12) month = 12;
     if (day <= 0) day = 1;
-    if (year > 2038) {
-        // Fields of a later year are lowered towards the latest instant,
-        // 2038-01-19 03:14:07, one field after the other as long as each had to be
-        // lowered; anything still beyond it is caught by the range clamp below.
-        year = 2038;
-        if (month > 1) {
-            month = 1;
-            if (day > 19) {
-                day = 19;
-                if (hour > 3) {
-                    hour = 3;
-                    if (minute > 14) {
-                        minute = 14;
-                        if (second > 7) second = 7;
-                    }
-                }
-            }
-        }
-    }
     if (day > daysInMonth(month, year)) day = daysInMonth(month, year);
     if (hour < 0) hour = 0;
     if (hour > 23) hour = 23;

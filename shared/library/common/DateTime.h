@@ -107,11 +107,12 @@ public:
     /// The host's wall-clock fields of this instant (local flag 1).
     DateTimeFields localFields() const;
 
-    /// Sets the value from fields, clamped into range: years to 1970-2038
-    /// (later dates end at the latest instant), month to 1-12, day to the month,
-    /// hour to 0-23, minute and second to 0-59. With a zone the fields are
-    /// wall-clock time in that zone (minutes east of UTC); the zone becomes this
-    /// object's own zone and the process's sticky zone.
+    /// Sets the value from fields: month to 1-12, day to the month, hour to
+    /// 0-23, minute and second to 0-59, and the instant they make to the range
+    /// (earlier instants are held at 1970-01-01T00:00:00Z, later ones at the
+    /// latest instant). With a zone the fields are wall-clock time in that zone
+    /// (minutes east of UTC); the zone becomes this object's own zone and the
+    /// process's sticky zone.
     void setFields(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second,
                    int32_t zone = NO_ZONE);
 

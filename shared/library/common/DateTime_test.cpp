@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "TimeException.h"
+#include "testing/ZonedText.h"
 
 using namespace Brolix;
 
@@ -66,13 +67,10 @@ TEST(DateTimeTest, SetFieldsClampsEachField) {
         {2010, 13, 31, -1, -1, 60, "2010-12-31T00:00:59Z"},
         {2010, 4, 31, 0, 0, 0, "2010-04-30T00:00:00Z"},
         {2038, 1, 19, 3, 14, 7, "2038-01-19T03:14:07Z"},
-        // Later years are lowered field by field while each one had to be
-        // lowered: here the minute 0 stops the cascade.
-        {2040, 5, 25, 12, 0, 0, "2038-01-19T03:00:00Z"},
-        {2040, 5, 25, 12, 20, 30, "2038-01-19T03:14:07Z"},
-        {2040, 5, 25, 12, 20, 5, "2038-01-19T03:14:05Z"},
-        // Whatever still lies after the latest instant ends there rather than
-        // wrapping round to 1970.
+        // Whatever lies after the latest instant ends there rather than
+        // wrapping round to 1970 or moving to an earlier date.
+        {2040, 5, 25, 12, 0, 0, "2038-01-19T03:14:07Z"},
+        {2039, 6, 15, 12, 0, 0, "2038-01-19T03:14:07Z"},
         {2038, 6, 1, 0, 0, 0, "2038-01-19T03:14:07Z"},
         {2038, 1, 19, 3, 14, 8, "2038-01-19T03:14:07Z"},
         {2040, 1, 25, 0, 0, 0, "2038-01-19T03:14:07Z"},
@@ -263,7 +261,7 @@ void checkUtcAndOffsetTexts() {
         // Out-of-range numbers are clamped, not rejected.
         {"2010-13-45T25:61:61Z", "2010-12-31T23:59:59Z"},
         {"1960-01-01T00:00:00Z", "1970-01-01T00:00:00Z"},
-        {"2040-05-25T12:00:00Z", "2038-01-19T03:00:00Z"},
+        {"2040-05-25T12:00:00Z", "2038-01-19T03:14:07Z"},
         {"2038-06-01T00:00:00Z", "2038-01-19T03:14:07Z"},
         {"1970-01-01T00:30:00+01:00", "1970-01-01T00:00:00Z"},
     };
@@ -590,3 +588,74 @@ const bool kChildTestsRegistered = [] {
 }();
 
 }  // namespace zone
+
+// ---------------------------------------------------------------------------
+// The ends of the range: text with "Z" or an offset reads back as the instant it
+// was written for, everywhere in the range, and fields beyond the range are held
+// at its ends. Offsets become the process's sticky zone, so the checks run in a
+// child process of their own.
+namespace range {
+
+// Prints each text that does not read as `expected` seconds; true when all do.
+bool readsAs(const std::string& text, int64_t expected) {
+    try {
+        const int64_t value = DateTime(parseDateTime(text)).value();
+        if (value == expected) return true;
+        std::fprintf(stderr, "%s reads as %lld, not %lld\n", text.c_str(), static_cast<long long>(value),
+                     static_cast<long long>(expected));
+    } catch (const TimeException& e) {
+        std::fprintf(stderr, "%s: %s\n", text.c_str(), e.fullText().c_str());
+    }
+    return false;
+}
+
+void checkTheEnds() {
+    const int64_t latest = DateTime::LATEST;
+    const struct {
+        const char* text;
+        int64_t expected;
+    } cases[] = {
+        {"2039", latest},
+        {"2039-06-15T12:00:00Z", latest},
+        {"2038-01-19T03:14:08Z", latest},
+        {"2038-01-19T05:14:07+02:00", latest},
+        {"2038-01-18T22:14:08-05:00", latest},
+        {"2038-01-19T03:14:06Z", latest - 1},
+        {"1969-12-31T19:00:00-05:00", 0},
+        {"1969-12-31T20:00:01-04:00", 1},
+        {"1969-12-31T23:59:59Z", 0},
+        {"1970-01-01T05:29:59+05:30", 0},
+        {"1900-06-15T12:00:00Z", 0},
+    };
+    bool good = true;
+    for (const auto& c : cases) good = readsAs(c.text, c.expected) && good;
+    std::exit(good ? 0 : 1);
+}
+
+void checkEveryInstant() {
+    std::vector<int64_t> instants = {
+        0, 1, 59, 3599, 86399, 86400, DateTime::LATEST - 86400, DateTime::LATEST - 1, DateTime::LATEST};
+    for (int64_t t = 12345; t < DateTime::LATEST; t += 1000003) instants.push_back(t);
+    const int offsets[] = {-720, -300, -210, -1, 0, 1, 330, 345, 840};
+    bool good = true;
+    for (const int64_t t : instants) {
+        const DateTime value(static_cast<int32_t>(t));
+        good = readsAs(value.toString(true, false, false), t) && good;
+        good = readsAs(value.toString(true, true, false), t) && good;
+        for (const int offset : offsets) {
+            good = readsAs(test::zonedText(t, offset, false), t) && good;
+            good = readsAs(test::zonedText(t, offset, true), t) && good;
+        }
+    }
+    std::exit(good ? 0 : 1);
+}
+
+TEST(DateTimeRangeTest, FieldsBeyondTheRangeAreHeldAtItsEnds) {
+    EXPECT_EXIT(checkTheEnds(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(DateTimeRangeTest, TextOfEveryInstantReadsBackInAnyZone) {
+    EXPECT_EXIT(checkEveryInstant(), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace range

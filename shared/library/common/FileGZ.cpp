@@ -273,13 +273,20 @@ bool FileGZ::readText(std::string& text, uint64_t count) {
     text.clear();
     try {
         // Grown piece by piece, so a large count costs only what the file holds.
-        while (text.size() < count) {
+        // The end of the data ends the text, as it does for a plain file; a
+        // damaged stream is an error, which isEOF tells apart from the end.
+        while (text.size() < count && !isEOF()) {
             const uint64_t wanted = std::min<uint64_t>(count - text.size(), TEXT_PIECE);
             const size_t start = text.size();
             text.resize(start + static_cast<size_t>(wanted));
-            const uint64_t got = readBytes(&text[start], wanted);
+            uint64_t got = 0;
+            try {
+                got = readBytes(&text[start], wanted);
+            } catch (...) {
+                text.resize(start);
+                throw;
+            }
             text.resize(start + static_cast<size_t>(got));
-            if (got < wanted || isEOF()) break;
         }
     } catch (const std::bad_alloc&) {
         BROLIX_THROW(FileException, FileException::FL_MEM, "Unable to read from the file: " + m_name);

@@ -302,6 +302,29 @@ TEST_F(FileGZTest, DamagedDataIsAReadErrorNotAnEnd) {
               FileException::FL_READ);
 }
 
+// At the end of the data readText stops with what it has, as a plain file does,
+// also in an empty file; an error leaves only the bytes that were read.
+TEST_F(FileGZTest, ReadTextStopsAtTheEndAndKeepsOnlyWhatWasRead) {
+    writeGzip(target, "");
+    FileGZ empty(target);
+    empty.open(R);
+    std::string text = "old";
+    EXPECT_FALSE(empty.readText(text, 10));
+    EXPECT_EQ("", text);
+    empty.close();
+
+    const std::string content = sampleText(300000);
+    writeGzip(target, content);
+    std::string damaged = readAll(target);
+    damaged.resize(damaged.size() * 2 / 3);
+    writeAll(target, damaged);
+    FileGZ file(target);
+    file.open(R);
+    EXPECT_EQ(codeOf([&] { file.readText(text, content.size()); }), FileException::FL_READ);
+    EXPECT_LT(0u, text.size());
+    EXPECT_EQ(content.substr(0, text.size()), text);
+}
+
 TEST_F(FileGZTest, SeveralMembersReadBackWhole) {
     // Concatenated gzip files: the trailer tells only the last member's size.
     const std::string first = sampleText(3000);

@@ -73,17 +73,25 @@ bool isDigits(const std::string& text, int32_t position) {
 
 namespace {
 
-/// Collapses star runs and drops a "?" that follows a star. A star written after
-/// a "?" does not become the previous character, so "?**" keeps both stars.
+/// Writes each run of stars and question marks as its question marks followed by
+/// one star when the run holds any: "*?" and "?*" both stand for one character or
+/// more, and the scan below treats a question mark only before a star as such.
 std::string normaliseWildcards(const std::string& pattern) {
     std::string out;
-    char previous = '\0';
-    for (char c : pattern) {
-        if (c == '*' && previous == '*') continue;
-        if (c == '?' && previous == '*') continue;
-        out += c;
-        if (c == '*' && previous == '?') continue;
-        previous = c;
+    for (size_t i = 0; i < pattern.size();) {
+        if (pattern[i] != '*' && pattern[i] != '?') {
+            out += pattern[i++];
+            continue;
+        }
+        bool star = false;
+        for (; i < pattern.size() && (pattern[i] == '*' || pattern[i] == '?'); ++i) {
+            if (pattern[i] == '?') {
+                out += '?';
+            } else {
+                star = true;
+            }
+        }
+        if (star) out += '*';
     }
     return out;
 }

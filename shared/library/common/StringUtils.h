@@ -45,10 +45,11 @@ std::string intToString(int32_t value);
 bool isDigits(const std::string& text, int32_t position = -1);
 
 /// Wildcard match of the whole `text` against `pattern`: "*" is any run of
-/// characters, "?" one character, everything else compares exactly. The scan
-/// does not backtrack over every split a star could take, so some texts a full
-/// matcher would accept are rejected ("*aab" rejects "aaab"); callers rely on
-/// this exact behaviour. An empty pattern matches nothing.
+/// characters, "?" one character (also next to a star: "a*?" needs two
+/// characters), everything else compares exactly. The scan does not backtrack
+/// over every split a star could take, so some texts a full matcher would accept
+/// are rejected ("*aab" rejects "aaab"); it never accepts a text a full matcher
+/// rejects. An empty text matches only "*"; an empty pattern matches nothing.
 bool matchWildcard(const std::string& pattern, const std::string& text);
 
 }  // namespace Brolix

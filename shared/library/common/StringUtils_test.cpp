@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <string>
+#include <vector>
 
 using namespace Brolix;
 
@@ -122,6 +124,15 @@ TEST(StringUtilsTest, MatchWildcard) {
         {"?*", "a", true},
         {"?*", "abc", true},
         {"*?", "abc", true},
+        // A question mark next to a star is still one character.
+        {"a*?", "a", false},
+        {"a*?", "ab", true},
+        {"*??", "a", false},
+        {"*??", "ab", true},
+        {"?*?", "a", false},
+        {"?*?", "ab", true},
+        {"*?b", "b", false},
+        {"*?b", "ab", true},
         {"a?c", "abc", true},
         {"a?c", "abbc", false},
         {"a*c", "abbbc", true},
@@ -137,6 +148,54 @@ TEST(StringUtilsTest, MatchWildcard) {
     for (const auto& c : cases) {
         EXPECT_EQ(matchWildcard(c.pattern, c.text), c.match)
             << "pattern '" << c.pattern << "' text '" << c.text << "'";
+    }
+}
+
+// A plain matcher that tries every split: whether `text` from t matches
+// `pattern` from p.
+bool fullMatch(const std::string& pattern, size_t p, const std::string& text, size_t t) {
+    if (p == pattern.size()) return t == text.size();
+    if (pattern[p] == '*') {
+        for (size_t rest = t; rest <= text.size(); ++rest) {
+            if (fullMatch(pattern, p + 1, text, rest)) return true;
+        }
+        return false;
+    }
+    return t < text.size() && (pattern[p] == '?' || pattern[p] == text[t]) && fullMatch(pattern, p + 1, text, t + 1);
+}
+
+// Every pattern of up to five characters from "ab*?" against every text of up to
+// six from "ab": a match is always one the plain matcher finds too, and without
+// a star the two agree (the scan only passes over some splits of a star; the
+// special cases "**" and the empty text aside).
+TEST(StringUtilsTest, MatchWildcardNeverAcceptsWhatAFullMatcherRejects) {
+    std::vector<std::string> patterns = {""};
+    std::vector<std::string> texts = {""};
+    for (size_t from = 0; patterns.back().size() < 5;) {
+        const size_t to = patterns.size();
+        for (size_t i = from; i < to; ++i) {
+            for (char c : std::string("ab*?")) patterns.push_back(patterns[i] + c);
+        }
+        from = to;
+    }
+    for (size_t from = 0; texts.back().size() < 6;) {
+        const size_t to = texts.size();
+        for (size_t i = from; i < to; ++i) {
+            for (char c : std::string("ab")) texts.push_back(texts[i] + c);
+        }
+        from = to;
+    }
+    for (const std::string& pattern : patterns) {
+        for (const std::string& text : texts) {
+            const bool match = matchWildcard(pattern, text);
+            const bool full = fullMatch(pattern, 0, text, 0);
+            if (match) {
+                EXPECT_TRUE(full) << "pattern '" << pattern << "' text '" << text << "'";
+            }
+            if (pattern.find('*') == std::string::npos && !pattern.empty()) {
+                EXPECT_EQ(full, match) << "pattern '" << pattern << "' text '" << text << "'";
+            }
+        }
     }
 }
 

@@ -25,6 +25,15 @@ TEST_F(ArdwenEndToEnd, BuildsFromResourcesAndWritesExactFiles) {
 }
 
 TEST_F(ArdwenEndToEnd, ExitCodesOfFatalFailures) {
+    // Files that crashed the builder (60,000 levels behind a lexing trick) and
+    // files after which the XML library read past the end of its buffer.
+    std::string deep;
+    for (int i = 0; i < 60000; ++i) deep += "<b>";
+    for (int i = 0; i < 60000; ++i) deep += "</b>";
+    const std::string bomInTag = "<?xml version=\"1.0\"?><r><\xEF\xBB\xBF" + std::string("a></a>") + deep;
+    const std::string reference = "<r>&#x<x;" + deep;
+    const std::string referenceAtEnd = "<?xml><l n='&#'#;\xF4";
+    const std::string bomAtEnd = "<?xml><\xEF\xBB\xBF\n\xDF>\xDF";
     const struct {
         const char* name;
         const char* buildList;  // null: no build list file
@@ -60,6 +69,18 @@ TEST_F(ArdwenEndToEnd, ExitCodesOfFatalFailures) {
         {"empty xml", "\"a.conf\" { \"xml/a.xml\" }", "", 6, "(9.10.10)",
          "(Message not found.) Parameters: #CONF#xml/a.xml  Error document empty.  ",
          "ardwen: #CONF#xml/a.xml: cannot load the XML file: Error document empty.\n"},
+        {"deep behind a byte-order mark", "\"a.conf\" { \"xml/a.xml\" }", bomInTag.c_str(), 6, "(9.10.10)",
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Elements nested deeper than 2000 levels.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Elements nested deeper than 2000 levels.\n"},
+        {"deep behind a reference", "\"a.conf\" { \"xml/a.xml\" }", reference.c_str(), 6, "(9.10.10)",
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Elements nested deeper than 2000 levels.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Elements nested deeper than 2000 levels.\n"},
+        {"reference at the end", "\"a.conf\" { \"xml/a.xml\" }", referenceAtEnd.c_str(), 6, "(9.10.10)",
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Error parsing Element.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Error parsing Element.\n"},
+        {"multi-byte character at the end", "\"a.conf\" { \"xml/a.xml\" }", bomAtEnd.c_str(), 6, "(9.10.10)",
+         "(Message not found.) Parameters: #CONF#xml/a.xml  Error reading Element value.  ",
+         "ardwen: #CONF#xml/a.xml: cannot load the XML file: Error reading Element value.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

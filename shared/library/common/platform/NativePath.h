@@ -9,7 +9,8 @@ namespace Brolix {
 namespace platform {
 
 /// The host form of a library path. On Linux every backslash becomes a slash, so a
-/// literal backslash cannot be part of a Linux file name.
+/// literal backslash cannot be part of a Linux file name. A path that holds a zero
+/// byte names no file: its host form is empty, and every call on it fails.
 std::string toNativePath(const std::string& path);
 
 }  // namespace platform

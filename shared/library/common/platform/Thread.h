@@ -2,6 +2,7 @@
 /// provides them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace Brolix {
@@ -12,6 +13,13 @@ uint32_t currentThreadId();
 
 /// Suspends the calling thread for at least `milliseconds`.
 void sleepFor(uint32_t milliseconds);
+
+/// Runs `work(context)` on a thread whose stack holds at least `stackBytes` and
+/// returns when it has finished; calls from several threads may wait for each
+/// other. The stack is reserved address space: only what the work touches takes
+/// memory. The thread may be kept for later calls. `work` must not throw. False
+/// when the system cannot give such a thread; `work` has then not run.
+bool runWithStack(size_t stackBytes, void (*work)(void*), void* context);
 
 }  // namespace platform
 }  // namespace Brolix

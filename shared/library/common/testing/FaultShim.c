@@ -33,10 +33,10 @@ static int g_parsed;
 static void parse(void) {
     if (g_parsed) return;
     g_parsed = 1;
-    const char* spec = getenv("BROLIX_FAULT");
-    if (spec == NULL) return;
+    const char* setting = getenv("BROLIX_FAULT");
+    if (setting == NULL) return;
     char copy[PATH_MAX + 64];
-    snprintf(copy, sizeof copy, "%s", spec);
+    snprintf(copy, sizeof copy, "%s", setting);
     char* fields[4] = {NULL, NULL, NULL, NULL};
     int n = 0;
     char* p = copy;

@@ -6,7 +6,12 @@
 namespace Brolix {
 namespace platform {
 
-std::string toNativePath(const std::string& path) { return path; }
+std::string toNativePath(const std::string& path) {
+    // The system takes a name up to its first zero byte: "a", zero, "b.conf"
+    // would name "a". Such a path names no file instead.
+    if (path.find('\0') != std::string::npos) return std::string();
+    return path;
+}
 
 }  // namespace platform
 }  // namespace Brolix
