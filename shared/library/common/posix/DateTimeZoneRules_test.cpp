@@ -1,7 +1,5 @@
 // The host's zone from the system's zone database: the rules and conversions
 // derived for zones named as the database names them, against the C library's.
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "DateTime.h"
+#include "testing/TestSystem.h"
 #include "TimeException.h"
 
 using namespace Brolix;
@@ -44,24 +43,15 @@ const ZoneCase kZones[] = {
     {"Africa/Cairo", {7200, 3600, 4, 5, 4, 0, 10, 5, 4, 0}},
 };
 
-std::string selfPath() {
-    char path[4096];
-    const ssize_t size = readlink("/proc/self/exe", path, sizeof path - 1);
-    return std::string(path, size > 0 ? static_cast<size_t>(size) : 0);
-}
-
 // Runs the ZoneChild tests in a child with TZ = `zoneName`; returns its exit
 // status and collects its output.
 int runChild(const std::string& zoneName, std::string& output) {
-    const std::string command = "TZ=" + zoneName + " " + kChildVariable + "=" + zoneName + " '" + selfPath() +
-                                "' --gtest_filter='ZoneChild.*' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Brolix::test::ChildOptions options;
+    options.setVariables = {{"TZ", zoneName}, {kChildVariable, zoneName}};
+    Brolix::test::ChildProcess child(Brolix::test::thisProgram(), {"--gtest_filter=ZoneChild.*"}, options);
+    const Brolix::test::ProcessEnd end = child.wait();
+    output = child.problem() + child.output() + child.errors();
+    return end.exitCode;
 }
 
 TEST(DateTimeZoneTest, ChildProcessChecksPassInEveryZone) {

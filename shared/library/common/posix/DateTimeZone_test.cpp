@@ -13,8 +13,6 @@
 //    the day and every day of the week over the years) and its wall-clock time
 //    read back, and the same wall-clock time some minutes on;
 //  - both ends of the range.
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +33,7 @@
 #include <vector>
 
 #include "DateTime.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 
@@ -296,23 +295,14 @@ std::vector<std::string> zoneNames() {
     return names;
 }
 
-std::string selfPath() {
-    char path[4096];
-    const ssize_t size = readlink("/proc/self/exe", path, sizeof path - 1);
-    return std::string(path, size > 0 ? static_cast<size_t>(size) : 0);
-}
-
 /// Runs the child tests for `zone`; its exit status, and its output in `output`.
 int runZoneChild(const std::string& zone, std::string& output) {
-    const std::string command = "TZ='" + zone + "' " + kChildVariable + "='" + zone + "' '" + selfPath() +
-                                "' --gtest_filter='ZoneDatabaseChild.*' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Brolix::test::ChildOptions options;
+    options.setVariables = {{"TZ", zone}, {kChildVariable, zone}};
+    Brolix::test::ChildProcess child(Brolix::test::thisProgram(), {"--gtest_filter=ZoneDatabaseChild.*"}, options);
+    const Brolix::test::ProcessEnd end = child.wait();
+    output = child.problem() + child.output() + child.errors();
+    return end.exitCode;
 }
 
 TEST(DateTimeZoneDatabaseTest, LocalTimeAgreesWithTheDatabaseInEveryZone) {
