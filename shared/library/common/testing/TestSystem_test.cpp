@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "SystemInfo.h"
 #include "TestDirectory.h"
 
 using namespace Brolix;
@@ -111,6 +112,21 @@ TEST(TestSystemTest, CountsTheHandlesOpenOnAFileThatNoChildInherits) {
     }
     EXPECT_EQ(test::openHandles(path), 0);
     EXPECT_EQ(test::openHandles(dir.file("missing")), 0);
+}
+
+TEST(TestSystemTest, AStoreMadeInsideAnotherHandsItBackWhenItEnds) {
+    test::ResourceStore outer;
+    ASSERT_TRUE(outer.usable());
+    ASSERT_EQ(setResource("storeProbe", "outer"), 0);
+    std::string value;
+    {
+        test::ResourceStore inner;
+        ASSERT_TRUE(inner.usable());
+        EXPECT_NE(getResource("storeProbe", value), 0) << "the inner store starts empty, got " << value;
+        ASSERT_EQ(setResource("storeProbe", "inner"), 0);
+    }
+    ASSERT_EQ(getResource("storeProbe", value), 0);
+    EXPECT_EQ(value, "outer");
 }
 
 }  // namespace

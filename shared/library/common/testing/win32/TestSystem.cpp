@@ -340,7 +340,13 @@ struct ResourceStore::State {
     HKEY key = nullptr;
     bool owner = false;
     std::string noFile;
+    HKEY outer = nullptr;  // the store in use before this one; none: the machine's
 };
+
+namespace {
+// The key that stands in for HKEY_LOCAL_MACHINE now (stores nest like scopes).
+HKEY g_storeInUse = nullptr;
+}  // namespace
 
 ResourceStore::ResourceStore() : m_state(new State) {
     State& s = *m_state;
@@ -362,12 +368,17 @@ ResourceStore::ResourceStore() : m_state(new State) {
         ::RegCloseKey(s.key);
         s.key = nullptr;
     }
+    if (s.key == nullptr) return;
+    s.outer = g_storeInUse;
+    g_storeInUse = s.key;
 }
 
 ResourceStore::~ResourceStore() {
     State& s = *m_state;
     if (s.key == nullptr) return;
-    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    // Back to the store in use before (nullptr: the machine's own key).
+    ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, s.outer);
+    g_storeInUse = s.outer;
     ::RegCloseKey(s.key);
     if (!s.owner) return;
     ::RegDeleteTreeA(HKEY_CURRENT_USER, s.keyPath.c_str());
