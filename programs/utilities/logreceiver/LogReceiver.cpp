@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -26,7 +26,7 @@ const char PROGRAM[] = "brolix-logreceiver";
 // How long the receiver sleeps between drains of the slot.
 const uint32_t POLL_MILLISECONDS = 10;
 
-volatile std::sig_atomic_t g_stop = 0;
+std::atomic<int> g_stop{0};
 
 // An option's value, from "--name=value" or the next argument.
 bool optionValue(const std::string& arg, const char* name, int argc, const char* const* argv, int& i,
@@ -183,7 +183,7 @@ int runLogReceiver(const LogReceiverOptions& options) {
         return RECEIVER_FAILED;
     }
 
-    g_stop = 0;
+    g_stop.store(0);
     platform::watchStopRequests(&g_stop);
 
     using Clock = std::chrono::steady_clock;
@@ -195,7 +195,7 @@ int runLogReceiver(const LogReceiverOptions& options) {
     std::vector<std::string> datagrams;
     for (;;) {
         // A stop request still shows what has already arrived.
-        const bool stopping = g_stop != 0;
+        const bool stopping = g_stop.load() != 0;
         const bool timedOut = timed && Clock::now() >= deadline;
         datagrams.clear();
         try {

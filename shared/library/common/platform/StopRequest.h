@@ -4,15 +4,16 @@
 /// request sets a flag, and the program ends by itself soon after.
 #pragma once
 
-#include <csignal>
+#include <atomic>
 
 namespace Brolix {
 namespace platform {
 
-/// From now on a stop request sets `*flag` to 1 instead of ending the process.
-/// When the console is closed (or the user logs off) the system allows the
+/// From now on a stop request sets `*flag` to 1 instead of ending the process
+/// (from a signal handler or a thread of the system's: the flag is lock-free).
+/// When the console is closed or the system shuts down, the system allows the
 /// program only a few seconds before it ends it anyway.
-void watchStopRequests(volatile std::sig_atomic_t* flag);
+void watchStopRequests(std::atomic<int>* flag);
 
 }  // namespace platform
 }  // namespace Brolix

@@ -1,20 +1,23 @@
 // Stop requests are SIGINT (Ctrl+C) and SIGTERM.
 #include "platform/StopRequest.h"
 
+#include <csignal>
+
 namespace Brolix {
 namespace platform {
 
 namespace {
 
-volatile std::sig_atomic_t* g_flag = nullptr;
+std::atomic<int>* g_flag = nullptr;
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may set the flag");
 
 extern "C" void onStopSignal(int) {
-    if (g_flag != nullptr) *g_flag = 1;
+    if (g_flag != nullptr) g_flag->store(1);
 }
 
 }  // namespace
 
-void watchStopRequests(volatile std::sig_atomic_t* flag) {
+void watchStopRequests(std::atomic<int>* flag) {
     g_flag = flag;
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
