@@ -240,8 +240,10 @@ constexpr const char* PRIVATE_MACHINE_VARIABLE = "BROLIX_TEST_PRIVATE_MACHINE";
 /// service ("Brolix_Core") without meeting a program of the machine. Linux: a
 /// network namespace of the process's own (call it before the process starts
 /// threads). Windows: only where the machine is the tests' own
-/// (PRIVATE_MACHINE_VARIABLE). False, with the reason in `problem`, where that
-/// cannot be had: the test then skips rather than reach a real service.
+/// (PRIVATE_MACHINE_VARIABLE); the names are then shared by every test of the
+/// run, so tests that own "Brolix_Core" hold the ctest resource lock of that name
+/// (brolix_add_tests OWNING_CORE_SLOT). False, with the reason in `problem`,
+/// where that cannot be had: the test then skips rather than reach a real service.
 bool ownSlotNames(std::string& problem);
 
 /// What the system answers around mail slots. On Windows the values are those
