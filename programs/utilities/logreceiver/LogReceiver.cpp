@@ -1,8 +1,8 @@
 #include "LogReceiver.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
