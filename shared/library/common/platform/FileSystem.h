@@ -100,6 +100,20 @@ bool copyAccess(const std::string& source, const std::string& destination);
 /// system's caches; false when the system reports that it could not.
 bool flushFile(const std::string& path);
 
+/// Who a file is, whatever its names: the volume it lives on and its number
+/// there. Two paths name one file exactly when their identities are equal.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity& other) const { return volume == other.volume && index == other.index; }
+    bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+/// The identity of the file that `path` names; with followLinks a symbolic link
+/// stands for the file it leads to, without it for itself. False when the path
+/// names nothing (or the system cannot tell).
+bool fileIdentity(const std::string& path, FileIdentity& identity, bool followLinks = true);
+
 /// The system error code of the calling thread's last failed call of this layer.
 uint32_t lastError();
 

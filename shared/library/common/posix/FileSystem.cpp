@@ -246,6 +246,17 @@ bool copyAccess(const std::string& source, const std::string& destination) {
 
 bool flushFile(const std::string& path) { return syncPath(toNativePath(path), O_RDONLY); }
 
+bool fileIdentity(const std::string& path, FileIdentity& identity, bool followLinks) {
+    const std::string native = toNativePath(path);
+    if (native.empty()) return fail(ENOENT);
+    struct stat info {};
+    const int rc = followLinks ? ::stat(native.c_str(), &info) : ::lstat(native.c_str(), &info);
+    if (rc != 0) return fail(errno);
+    identity.volume = static_cast<uint64_t>(info.st_dev);
+    identity.index = static_cast<uint64_t>(info.st_ino);
+    return true;
+}
+
 uint32_t lastError() { return t_lastError; }
 
 }  // namespace platform

@@ -36,3 +36,31 @@ TEST(PosixFileSystemTest, CopyAccessTakesTheModeAndWherePossibleTheOwner) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file keeps its identity under every name it has, and only there: a hard
+// link is the same file, a symbolic link is the file it leads to unless it is
+// asked for itself, a copy is another file.
+TEST(PosixFileSystemTest, FileIdentityFollowsTheFileNotTheName) {
+    test::TestDirectory dir;
+    const std::string file = dir.file("file");
+    test::writeAll(file, "x");
+    ASSERT_EQ(::link(file.c_str(), dir.file("hard").c_str()), 0);
+    ASSERT_EQ(::symlink(file.c_str(), dir.file("soft").c_str()), 0);
+    test::writeAll(dir.file("copy"), "x");
+
+    platform::FileIdentity original, other;
+    ASSERT_TRUE(platform::fileIdentity(file, original));
+    ASSERT_TRUE(platform::fileIdentity(dir.file("hard"), other));
+    EXPECT_EQ(other, original);
+    ASSERT_TRUE(platform::fileIdentity(dir.file("soft"), other));
+    EXPECT_EQ(other, original);
+    ASSERT_TRUE(platform::fileIdentity(dir.file("soft"), other, false));
+    EXPECT_NE(other, original);
+    ASSERT_TRUE(platform::fileIdentity(dir.file("copy"), other));
+    EXPECT_NE(other, original);
+    EXPECT_FALSE(platform::fileIdentity(dir.file("missing"), other));
+}
+
+}  // namespace

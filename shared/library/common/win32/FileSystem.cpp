@@ -188,6 +188,26 @@ bool flushFile(const std::string& path) {
     return flushed || fail(error);
 }
 
+bool fileIdentity(const std::string& path, FileIdentity& identity, bool followLinks) {
+    // The handle needs no access to the data: attributes are enough, and every
+    // sharing mode lets it open beside any other handle. Directories need
+    // FILE_FLAG_BACKUP_SEMANTICS to be opened at all.
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+    if (!followLinks) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    const HANDLE file = ::CreateFileA(toNativePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failWithLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = ::GetFileInformationByHandle(file, &info) != 0;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    if (!known) return fail(error);
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return true;
+}
+
 uint32_t lastError() { return t_lastError; }
 
 }  // namespace platform
