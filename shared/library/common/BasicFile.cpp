@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/NewFile.h"
 #include "platform/Stream.h"
 
 namespace Brolix {
@@ -70,6 +71,19 @@ bool BasicFile::create(const std::string& path, uint32_t mode) {
         return false;
     }
     return adopt(platform::createStream(path, STREAM_MODES[mode]), path, mode);
+}
+
+bool BasicFile::openNew(platform::NewFile& file, uint32_t mode) {
+    m_error = BF_NONE;
+    if (!isClosed()) {
+        m_error = BF_IS_OPEN;
+        return false;
+    }
+    if (mode == MODE_CLOSED || mode == MODE_READ || mode > MODE_READ_APPEND) {
+        m_error = BF_BAD_MODE;
+        return false;
+    }
+    return adopt(file.stream(STREAM_MODES[mode]), file.path(), mode);
 }
 
 bool BasicFile::adopt(std::FILE* stream, const std::string& path, uint32_t mode) {

@@ -19,6 +19,10 @@
 
 namespace Brolix {
 
+namespace platform {
+class NewFile;
+}
+
 class BasicFile {
 public:
     /// Open modes; 0 means closed.
@@ -69,6 +73,10 @@ public:
     /// name counts as existing and is never followed), and opens it in `mode`,
     /// one of the writable modes; the file starts empty. BF_OPEN when it cannot.
     bool create(const std::string& path, uint32_t mode);
+    /// Opens a stream on `file`, a new file made for a safe update, in `mode`,
+    /// one of the writable modes; the stream is the object's own, closing it
+    /// leaves `file`'s hold. BF_OPEN when it cannot.
+    bool openNew(platform::NewFile& file, uint32_t mode);
     /// Closes the stream. False (BF_WRITE) when buffered data could not be
     /// written; the object is closed in either case. Closing a closed object
     /// succeeds.

@@ -50,6 +50,24 @@ void FileBase::makeLock(uint32_t failCode) {
 
 void FileBase::chooseTarget(bool writing) { m_path = writing ? platform::resolveLinks(m_name) : m_name; }
 
+bool FileBase::createTemporary(bool targetExists) {
+    const std::string tmp = tmpName();
+    // The temporary file is always made anew: an old one (left by a writer
+    // that stopped) is removed, and a name that is still taken after that, by
+    // a file or a planted link, fails the opening rather than being followed.
+    if (!deleteFile(tmp) && fileExists(tmp)) removeFile(tmp, true);
+    m_newFile.reset(new (std::nothrow) platform::NewFile);
+    if (m_newFile && m_newFile->create(tmp, targetExists ? m_path : std::string())) return true;
+    m_newFile.reset();
+    return false;
+}
+
+void FileBase::discardTemporary() {
+    if (m_newFile) m_newFile->discard();
+    m_newFile.reset();
+    m_tmpMode = false;
+}
+
 bool FileBase::commitAndUnlock() {
     bool committed = true;
     if (m_tmpMode) {
@@ -58,10 +76,18 @@ bool FileBase::commitAndUnlock() {
         m_tmpMode = false;
         if (holdsLock()) m_lock->releaseTarget();
         committed = false;
-        for (int attempt = 1; attempt <= UPDATE_ATTEMPTS && !committed; ++attempt) {
-            committed = moveFile(tmpName(), m_path, true);
-            if (!committed) retryPause(UPDATE_PAUSE_MS);
+        platform::NewFile::Commit result = platform::NewFile::FAILED;
+        for (int attempt = 1; m_newFile && attempt <= UPDATE_ATTEMPTS; ++attempt) {
+            result = m_newFile->commit(m_path);
+            if (result != platform::NewFile::FAILED) break;
+            // The lock keeps other writers away only until it expires.
+            const bool timeLeft = !holdsLock() || DateTime() + TimeSpan(UPDATE_PAUSE_MS / 1000) < m_lock->expiry();
+            if (attempt == UPDATE_ATTEMPTS || !timeLeft) break;
+            retryPause(UPDATE_PAUSE_MS);
         }
+        committed = result == platform::NewFile::COMMITTED;
+        if (result == platform::NewFile::FAILED && m_newFile) m_newFile->discard();
+        m_newFile.reset();
     }
     if (holdsLock() && !m_lock->unlock() && committed) {
         BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
@@ -77,10 +103,7 @@ void FileBase::releaseLock() {
         m_lock.reset();
     }
     m_createdTarget = false;
-    if (m_tmpMode) {
-        const std::string tmp = tmpName();
-        if (fileExists(tmp)) removeFile(tmp, true);
-    }
+    if (m_tmpMode) discardTemporary();
 }
 
 }  // namespace Brolix

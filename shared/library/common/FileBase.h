@@ -19,6 +19,7 @@
 
 #include "LockFile.h"
 #include "TimeSpan.h"
+#include "platform/NewFile.h"
 
 namespace Brolix {
 
@@ -110,10 +111,21 @@ protected:
     /// Ends an opening whose data is whole and on the disk: a safe update's
     /// temporary file replaces the target while the lock is still held, so that
     /// no other writer starts on the same temporary file in between; then the
-    /// lock is given up. False when the replacement failed: the update has
-    /// ended all the same (the temporary file stays, the lock is given up).
+    /// lock is given up. The replacement happens only if the temporary name
+    /// still names the file this opening made. A replacement the system refuses
+    /// for the moment (a reader that holds the target open on Windows) is tried
+    /// again, but never past the lock's expiry. False when the replacement
+    /// failed: the update has ended all the same (the temporary file is
+    /// removed if it is still this opening's, the lock is given up).
     /// FL_CANNOT_UNLOCK when the lock cannot be given up.
     bool commitAndUnlock();
+    /// Makes the temporary file of a safe update, reached from now on through
+    /// m_newFile; it takes the access rights of the target when that exists.
+    /// False when it cannot be made (nothing is left behind).
+    bool createTemporary(bool targetExists);
+    /// Removes this opening's temporary file, if it is still there under its
+    /// name, and ends the safe update.
+    void discardTemporary();
     /// Settles the file an opening works on (see targetPath).
     void chooseTarget(bool writing);
     /// True when this opening holds the lock.
@@ -135,6 +147,8 @@ protected:
     TimeSpan m_lockTimeout;
     /// The current opening made the target, which did not exist before it.
     bool m_createdTarget = false;
+    /// The temporary file of the current safe update.
+    std::unique_ptr<platform::NewFile> m_newFile;
 };
 
 }  // namespace Brolix

@@ -90,8 +90,10 @@ void FileGZ::open(uint16_t access) {
             BROLIX_THROW(FileException, FileException::FL_IS_LOCKED, m_name);
         }
         if (!m_lock->lockFor(m_lockTimeout, true)) {
+            // Another writer may have taken the lock in the meantime.
+            const bool taken = m_lock->isPresent();
             m_lock.reset();
-            BROLIX_THROW(FileException, FileException::FL_CANNOT_LOCK, m_name);
+            BROLIX_THROW(FileException, taken ? FileException::FL_IS_LOCKED : FileException::FL_CANNOT_LOCK, m_name);
         }
         m_tmpMode = !(access & ACCESS_UNSAFE);
     }
@@ -134,21 +136,15 @@ void FileGZ::openTemporary(uint16_t access) {
     (void)access;
     const std::string tmp = tmpName();
     // The temporary file is always made anew, never through a link planted
-    // under its name. The target stays as it is until the update is committed,
-    // so an appending opening reads the old content from the target itself.
-    if (!deleteFile(tmp) && fileExists(tmp)) removeFile(tmp, true);
-    const int fd = platform::createNewFile(tmp);
-    // The new content will replace the target: it gets the target's access
-    // rights before it holds a byte.
-    const bool closedEnough = fd < 0 || !fileExists(m_path) || copyAccess(m_path, tmp);
-    m_handle = fd < 0 || !closedEnough ? nullptr : gzdopen(fd, "wb");
+    // under its name, with the target's access rights before it holds a byte.
+    // The target stays as it is until the update is committed, so an
+    // appending opening reads the old content from the target itself.
+    const int fd = createTemporary(fileExists(m_path)) ? m_newFile->duplicate() : -1;
+    m_handle = fd < 0 ? nullptr : gzdopen(fd, "wb");
     if (m_handle == nullptr) {
-        if (fd >= 0) {
-            platform::closeFile(fd);
-            removeFile(tmp, true);
-        }
-        m_tmpMode = false;
+        if (fd >= 0) platform::closeFile(fd);
         releaseLock();
+        m_tmpMode = false;
         BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, tmp);
     }
 }
@@ -220,7 +216,7 @@ void FileGZ::close() {
     m_position = 0;
     // The new file counts only when all of it is written and on the disk.
     bool whole = rc == Z_OK && !m_failed;
-    if (whole && m_tmpMode) whole = flushFile(tmpName());
+    if (whole && m_tmpMode) whole = m_newFile && m_newFile->sync();
     if (whole && !m_origCopy.empty()) whole = flushFile(m_path);
     if (!whole) {
         discard();
@@ -250,10 +246,7 @@ void FileGZ::abort() {
 }
 
 void FileGZ::discard() {
-    if (m_tmpMode) {
-        removeFile(tmpName(), true);
-        m_tmpMode = false;
-    }
+    if (m_tmpMode) discardTemporary();
     if (!m_origCopy.empty()) {
         // The old content goes back; if even that fails, the copy stays and
         // the next opening puts it back.

@@ -91,8 +91,10 @@ void FilePlain::open(uint16_t access) {
         // The lock comes first: the update starts from the target as it is
         // while nobody else may change it.
         if (!m_lock->lockFor(m_lockTimeout, safe)) {
+            // Another writer may have taken the lock in the meantime.
+            const bool taken = m_lock->isPresent();
             m_lock.reset();
-            BROLIX_THROW(FileException, FileException::FL_CANNOT_LOCK, m_name);
+            BROLIX_THROW(FileException, taken ? FileException::FL_IS_LOCKED : FileException::FL_CANNOT_LOCK, m_name);
         }
         if (safe) {
             m_tmpMode = true;
@@ -116,21 +118,13 @@ void FilePlain::open(uint16_t access) {
 
 void FilePlain::openTemporary(uint16_t access, uint32_t mode, bool existed) {
     const std::string tmp = tmpName();
-    // The temporary file is always made anew: an old one (left by a writer
-    // that stopped) is removed, and a name that is still taken after that, by
-    // a file or a planted link, fails the opening rather than being followed.
-    if (!deleteFile(tmp) && fileExists(tmp)) removeFile(tmp, true);
+    // The new content will replace the target: the temporary file gets the
+    // target's access rights before it holds a byte, so it is never more open
+    // than the target, and from now on it is reached only through what its
+    // creation handed out.
     const bool missingForReadWrite =
         mode == BasicFile::MODE_READ_WRITE && !existed && !(access & ACCESS_CREATE);
-    if (missingForReadWrite || !m_stream.create(tmp, mode)) {
-        m_tmpMode = false;
-        releaseLock();
-        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, tmp);
-    }
-    // The new content will replace the target: it gets the target's access
-    // rights before it holds a byte, so it is never more open than the target.
-    if (existed && !copyAccess(m_path, tmp)) {
-        m_stream.close();
+    if (missingForReadWrite || !createTemporary(existed) || !m_stream.openNew(*m_newFile, mode)) {
         releaseLock();
         m_tmpMode = false;
         BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, tmp);
@@ -175,7 +169,7 @@ void FilePlain::close() {
     bool whole = !m_failed;
     if (whole && m_tmpMode) whole = m_stream.flush();
     whole = m_stream.close() && whole;
-    if (whole && m_tmpMode) whole = flushFile(tmpName());
+    if (whole && m_tmpMode) whole = m_newFile && m_newFile->sync();
     m_closed = true;
     m_access = 0;
     m_position = 0;
@@ -188,10 +182,7 @@ void FilePlain::close() {
 }
 
 void FilePlain::discardUpdate() {
-    if (m_tmpMode) {
-        removeFile(tmpName(), true);
-        m_tmpMode = false;
-    }
+    if (m_tmpMode) discardTemporary();
     if (holdsLock()) m_lock->unlock();
 }
 
@@ -202,10 +193,7 @@ void FilePlain::abort() {
     m_closed = true;
     m_access = 0;
     m_position = 0;
-    if (m_tmpMode) {
-        removeFile(tmpName(), true);
-        m_tmpMode = false;
-    }
+    if (m_tmpMode) discardTemporary();
     if (held && m_createdTarget) removeFile(m_path, false);
     if (held && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
 }

@@ -1,122 +1,119 @@
 #include "LockFile.h"
 
-#include <chrono>
 #include <random>
-#include <thread>
 
 #include "FileOps.h"
 #include "TimeException.h"
-#include "platform/FileSystem.h"
 
 namespace Brolix {
 
 namespace {
 
 constexpr int ID_RANDOM_CHARACTERS = 10;
-/// Tries, a millisecond apart, to remove this object's own lock file, or to
-/// open a lock file that exists.
-constexpr int LOCK_FILE_ATTEMPTS = 200;
+/// The sign of a holder that marks its lock file, in place of the first random
+/// character; outside the range the random characters are drawn from.
+constexpr char MARKED_SIGN = '~';
+/// Attempts of lock() when the lock file it found vanishes or turns out to
+/// belong to a holder that is gone, one after another.
+constexpr int TAKE_ATTEMPTS = 3;
 
-/// The identity of a new lock object: the UTC time of day in compact form and
-/// ten random characters from 32 to 125. The characters come from the system's
-/// entropy source, so that objects made in the same second (in one process, in
-/// several, or in a forked copy of this one) do not share an identity.
-std::string makeIdentity(const DateTime& now) {
-    std::string id = timeText(now.timeOfDay(), true);
-    std::random_device random;
-    for (int i = 0; i < ID_RANDOM_CHARACTERS; ++i) {
-        id.push_back(static_cast<char>(random() % 94 + 32));
+/// A character of an identity: 32 to 125, from the system's entropy source,
+/// so that objects made in the same second (in one process, in several, or in
+/// a forked copy of this one) do not share an identity.
+char randomCharacter(std::random_device& random) { return static_cast<char>(random() % 94 + 32); }
+
+/// Reads one line of `text` from `at`; false at the end (an empty last line
+/// counts as the end, as the lock file ends there).
+bool nextLine(const std::string& text, size_t& at, std::string& line) {
+    if (at >= text.size()) return false;
+    const size_t end = text.find('\n', at);
+    line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    // Carriage returns are dropped, as a line reader of the stream files does.
+    std::string kept;
+    for (char c : line) {
+        if (c != '\r') kept.push_back(c);
     }
-    return id;
+    line.swap(kept);
+    return true;
 }
 
-/// A name of this object's own beside the lock file, for writing it whole
-/// before it takes the lock file's name.
-std::string privateName(const std::string& lockName) {
-    static const char HEX[] = "0123456789abcdef";
-    std::random_device random;
-    std::string name = lockName + ".";
-    for (int i = 0; i < 12; ++i) name.push_back(HEX[random() % 16]);
-    return name;
-}
-
-/// Removes this object's own lock file. Writers that look for a lock read the
-/// file for a moment; where the system refuses to remove a file that somebody
-/// holds open (Windows), the removal is tried again for a short while, so that
-/// a lock given up does not stay behind and hold every writer off until it
-/// expires. A lock file that still cannot be removed is left (and expires).
-void removeOwnLockFile(const std::string& lockName) {
-    for (int attempt = 0; attempt < LOCK_FILE_ATTEMPTS; ++attempt) {
-        if (deleteFile(lockName) || !fileExists(lockName)) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-/// Opens an existing lock file for reading. Where the system refuses to open a
-/// file for the moment another process removes or renames it (Windows), the
-/// opening is tried again for a short while: a lock that merely could not be
-/// read at one instant must not pass for a stale one and be broken.
-bool openLockFile(BasicFile& file, const std::string& lockName) {
-    for (int attempt = 0; attempt < LOCK_FILE_ATTEMPTS; ++attempt) {
-        if (file.open(lockName, BasicFile::MODE_READ)) return true;
-        if (!fileExists(lockName)) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
-/// Reads one line; false when the line is empty at the end of the file (the
-/// lock file ends there).
-bool nextLine(BasicFile& file, std::string& line) {
-    if (file.isAtEnd(BasicFile::SIDE_LAST)) return false;
-    line = file.readLine();
-    return !(line.empty() && file.isAtEnd(BasicFile::SIDE_LAST));
-}
+bool isMarkedIdentity(const std::string& id) { return id.find(MARKED_SIGN) != std::string::npos; }
 
 }  // namespace
 
 LockFile::LockFile(const std::string& path)
     : m_path(path), m_present(true), m_targetExisted(false), m_holdTarget(false) {
-    m_myId = makeIdentity(m_lockTime);
+    std::random_device random;
+    const std::string time = timeText(m_lockTime.timeOfDay(), true);
+    m_myId = time + MARKED_SIGN;
+    m_unmarkedId = time;
+    m_unmarkedId.push_back(randomCharacter(random));
+    for (int i = 1; i < ID_RANDOM_CHARACTERS; ++i) {
+        const char c = randomCharacter(random);
+        m_myId.push_back(c);
+        m_unmarkedId.push_back(c);
+    }
     m_targetExisted = fileExists(path);
     readExisting();
 }
 
 LockFile::~LockFile() = default;
 
-bool LockFile::readRecord(Record& record) const {
-    const std::string lockName = lockPath();
-    if (!fileExists(lockName)) return false;
-    BasicFile file;
-    if (!openLockFile(file, lockName)) return fileExists(lockName);
+void LockFile::readExisting() {
+    m_probe.reset(new platform::LockProbe);
+    const platform::LockProbe::State state = m_probe->probe(lockPath());
+    m_holdTarget = false;
+    m_present = state != platform::LockProbe::NONE;
+    if (!m_present) {
+        m_found = Found::NONE;
+        m_probe.reset();
+        return;
+    }
+    // A lock file that cannot be read, or ends before its times, keeps the
+    // times of this object's construction: it is present but already expired,
+    // unless its holder is seen alive.
+    const std::string& text = m_probe->content();
+    size_t at = 0;
     std::string line;
+    std::string owner;
+    bool holds = false;
     try {
-        if (!nextLine(file, line)) return true;
-        record.lockTime.assignFields(parseDateTime(line));
-        if (!nextLine(file, line)) return true;
-        record.expiry.assignFields(parseDateTime(line));
+        if (nextLine(text, at, line)) {
+            m_lockTime.assignFields(parseDateTime(line));
+            if (nextLine(text, at, line)) {
+                m_expiry.assignFields(parseDateTime(line));
+                if (nextLine(text, at, line)) {
+                    owner = line;
+                    if (nextLine(text, at, line)) holds = (line == "original");
+                }
+            }
+        }
     } catch (TimeException& e) {
+        m_probe.reset();
         e.addLocation(__FILE__, __LINE__);
         throw e;
     }
-    if (!nextLine(file, line)) return true;
-    record.ownerId = line;
-    if (!nextLine(file, line)) return true;
-    record.holdTarget = (line == "original");
-    return true;
+    m_ownerId = owner;
+    m_holdTarget = holds;
+    switch (state) {
+        case platform::LockProbe::HELD:
+            m_found = Found::ALIVE;
+            m_probe.reset();
+            break;
+        case platform::LockProbe::FREE:
+            m_found = isMarkedIdentity(owner) ? Found::MARKED_DEAD : Found::UNMARKED;
+            break;
+        default:
+            m_found = Found::UNREADABLE;
+            m_probe.reset();
+            break;
+    }
 }
 
-void LockFile::readExisting() {
-    // A lock file that cannot be read, or ends before its times, keeps the
-    // times of this object's construction: it is present but already expired.
-    Record record{m_lockTime, m_expiry, std::string(), false};
-    m_present = readRecord(record);
-    m_holdTarget = false;
-    if (!m_present) return;
-    m_lockTime = record.lockTime;
-    m_expiry = record.expiry;
-    m_ownerId = record.ownerId;
-    m_holdTarget = record.holdTarget;
+std::string LockFile::content(const std::string& id, bool holdTarget) const {
+    return m_lockTime.toString(true, true, false) + "\n" + m_expiry.toString(true, true, false) + "\n" + id +
+           "\n" + (holdTarget ? "original" : "missing") + "\n";
 }
 
 bool LockFile::lockFor(const TimeSpan& duration, bool holdTarget) {
@@ -127,64 +124,74 @@ bool LockFile::lockFor(const TimeSpan& duration, bool holdTarget) {
 
 bool LockFile::lock(bool holdTarget) {
     if (m_present) return false;
-    const std::string lockName = lockPath();
-    const std::string draft = privateName(lockName);
-    BasicFile file;
-    if (!file.create(draft, BasicFile::MODE_WRITE)) return false;
-    const bool written = file.writeLine(m_lockTime.toString(true, true, false)) &&
-                         file.writeLine(m_expiry.toString(true, true, false)) && file.writeLine(m_myId) &&
-                         file.writeLine(holdTarget ? "original" : "missing") && file.close();
-    // The move fails when a lock file exists: then another writer got there
-    // first.
-    if (!written || !platform::moveFile(draft, lockName)) {
-        file.close();
-        deleteFile(draft);
-        if (written) readExisting();
-        return false;
+    for (int attempt = 1; attempt <= TAKE_ATTEMPTS; ++attempt) {
+        const platform::LockMark::Result result =
+            m_mark.take(lockPath(), content(m_myId, holdTarget), content(m_unmarkedId, holdTarget));
+        if (result == platform::LockMark::FAILED) {
+            m_error = m_mark.lastError();
+            return false;
+        }
+        if (result == platform::LockMark::EXISTS) {
+            // Another writer got there first, or a lock of a holder that is gone
+            // stands in the way: only the latter is broken.
+            m_error = m_mark.lastError();
+            readExisting();
+            if (m_found == Found::ALIVE || attempt == TAKE_ATTEMPTS) return false;
+            if (m_present && m_found != Found::MARKED_DEAD) return false;
+            if (m_present && !unlock()) return false;
+            continue;
+        }
+        if (!m_mark.marked()) m_myId = m_unmarkedId;
+        // The target is held only when it exists: a missing target is not
+        // created before there is content for it.
+        if (holdTarget && fileExists(m_path) && !m_targetHold.open(m_path)) {
+            m_mark.release();
+            return false;
+        }
+        m_present = true;
+        m_found = Found::NONE;
+        m_ownerId = m_myId;
+        m_holdTarget = holdTarget;
+        return true;
     }
-    // The target is held only when it exists: a missing target is not created
-    // before there is content for it.
-    if (holdTarget && fileExists(m_path) && !m_targetStream.open(m_path, BasicFile::MODE_APPEND)) {
-        deleteFile(lockName);
-        return false;
-    }
-    // Kept open while the lock is held, so that the system knows the file in
-    // use.
-    m_lockStream.open(lockName, BasicFile::MODE_READ);
-    m_present = true;
-    m_ownerId = m_myId;
-    m_holdTarget = holdTarget;
-    return true;
+    return false;
 }
 
-void LockFile::releaseTarget() { m_targetStream.close(); }
+void LockFile::releaseTarget() { m_targetHold.close(); }
 
 bool LockFile::unlock() {
     if (!m_present) return true;
-    const bool mine = (m_ownerId == m_myId);
-    if (!mine && DateTime() < m_expiry) return false;
-    const std::string lockName = lockPath();
-    if (mine) {
-        m_targetStream.close();
-        m_lockStream.close();
-        removeOwnLockFile(lockName);
+    if (m_ownerId == m_myId && m_found == Found::NONE) {
+        m_targetHold.close();
+        // A lock file that cannot be removed is left; unmarked, it is broken
+        // by the next writer.
+        m_mark.release();
         m_present = false;
         return true;
     }
-    // The expired lock may have been broken and taken anew by another writer
-    // since it was read: only the lock that was judged stale is removed.
-    Record record{m_lockTime, m_expiry, std::string(), false};
-    if (readRecord(record)) {
-        if (record.ownerId != m_ownerId || record.expiry.value() != m_expiry.value()) {
-            m_lockTime = record.lockTime;
-            m_expiry = record.expiry;
-            m_ownerId = record.ownerId;
-            m_holdTarget = record.holdTarget;
+    switch (m_found) {
+        case Found::ALIVE:
             return false;
+        case Found::MARKED_DEAD:
+            break;
+        default:
+            if (DateTime() < m_expiry) return false;
+            break;
+    }
+    if (m_probe) {
+        // Broken while the probe keeps the found file marked, and only if the
+        // name still names it.
+        const bool removed = m_probe->removeProbed();
+        m_probe.reset();
+        if (!removed) {
+            readExisting();
+            return !m_present;
         }
-        if (!deleteFile(lockName) && fileExists(lockName)) return false;
+    } else if (!deleteFile(lockPath()) && fileExists(lockPath())) {
+        return false;
     }
     m_present = false;
+    m_found = Found::NONE;
     return true;
 }
 

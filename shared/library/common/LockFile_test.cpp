@@ -75,30 +75,48 @@ TEST_F(LockFileTest, LockWritesTheFourLinesAndOthersStayAway) {
     EXPECT_TRUE(mine.unlock());
 }
 
-TEST_F(LockFileTest, ExpiredForeignLockIsBroken) {
-    // A holder that died: its lock file stays, nothing holds it open.
+TEST_F(LockFileTest, TheLockOfAHolderThatIsGoneIsBrokenAtOnce) {
+    // A holder that ended without giving its lock up: its lock file stays,
+    // nobody marks it any more.
     std::unique_ptr<LockFile> first(new LockFile(target));
     ASSERT_TRUE(first->lockFor(TimeSpan(30), false));
     first.reset();
+    ASSERT_TRUE(exists(target + ".lock"));
     LockFile second(target);
-    g_now += 29;
-    EXPECT_FALSE(second.unlock());
-    g_now += 1;
+    EXPECT_TRUE(second.isPresent());
+    EXPECT_TRUE(second.foundMarked());
+    EXPECT_FALSE(second.holderAlive());
     ASSERT_TRUE(second.unlock());
     EXPECT_FALSE(exists(target + ".lock"));
     ASSERT_TRUE(second.lockFor(TimeSpan(10), false));
     EXPECT_EQ(lockLines()[2], second.myId());
 }
 
-TEST_F(LockFileTest, AnExpiredLockOfALiveHolder) {
-    // The holder keeps its lock file open. Where an open file cannot be
-    // removed, its lock stays until it gives it up; elsewhere it is broken.
+TEST_F(LockFileTest, TheLockOfALiveHolderIsNeverBroken) {
     LockFile first(target);
     ASSERT_TRUE(first.lockFor(TimeSpan(30), false));
     LockFile second(target);
-    g_now += 30;
-    EXPECT_EQ(second.unlock(), !test::openFilesBlockReplacement());
-    EXPECT_EQ(exists(target + ".lock"), test::openFilesBlockReplacement());
+    EXPECT_TRUE(second.holderAlive());
+    g_now += 3600;  // long past its expiry: a slow holder keeps its lock
+    EXPECT_FALSE(second.unlock());
+    EXPECT_FALSE(second.lock(false));
+    EXPECT_TRUE(exists(target + ".lock"));
+    EXPECT_EQ(lockLines()[2], first.myId());
+    ASSERT_TRUE(first.unlock());
+    EXPECT_FALSE(exists(target + ".lock"));
+}
+
+// Lock files of writers that do not mark theirs (their identities have no
+// "~") are judged by their expiry alone, also when nobody marks them.
+TEST_F(LockFileTest, UnmarkedLockFilesAreJudgedByTheirExpiry) {
+    writeAll(target + ".lock", "20231114T221320Z\n20231114T221330Z\n221320Zabcdefghij\nmissing\n");
+    LockFile lock(target);
+    EXPECT_TRUE(lock.isPresent());
+    EXPECT_FALSE(lock.foundMarked());
+    EXPECT_FALSE(lock.unlock());
+    g_now += 10;
+    EXPECT_TRUE(lock.unlock());
+    EXPECT_FALSE(exists(target + ".lock"));
 }
 
 TEST_F(LockFileTest, ShortLockFiles) {
@@ -174,12 +192,12 @@ TEST_F(LockFileTest, UnwritableLockFileFails) {
     EXPECT_FALSE(lock.isPresent());
 }
 
-TEST_F(LockFileTest, IdentityIsTimeOfDayAndTenPrintableCharacters) {
+TEST_F(LockFileTest, IdentityIsTimeOfDayTheMarkedSignAndNinePrintableCharacters) {
     LockFile a(target);
     LockFile b(target);
     ASSERT_EQ(a.myId().size(), 17u);
-    EXPECT_EQ(a.myId().substr(0, 7), "221320Z");
-    for (size_t i = 7; i < a.myId().size(); ++i) {
+    EXPECT_EQ(a.myId().substr(0, 8), "221320Z~");
+    for (size_t i = 8; i < a.myId().size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(a.myId()[i]);
         EXPECT_GE(c, 32);
         EXPECT_LE(c, 125);

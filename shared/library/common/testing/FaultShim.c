@@ -5,9 +5,11 @@
  *           stop  the process stops itself (SIGSTOP) before the call and
  *                 makes it when continued
  *           kill  the process kills itself (SIGKILL) before the call
- *   CALL    fsync, rename, renameat2 or unlink
+ *   CALL    fsync, rename (rename, renameat and renameat2), link (linkat) or
+ *           unlink (unlink and unlinkat)
  *   SUFFIX  only calls whose (first) path ends in this text count; empty or
- *           missing: every call counts
+ *           missing: every call counts. A path given relative to a folder's
+ *           descriptor counts as that folder's path, "/", and the name.
  *   NTH     the fault strikes the NTH counting call (from 1) and only that one;
  *           missing: every counting call
  * Calls that do not count go to the C library unchanged.
@@ -95,6 +97,16 @@ int fsync(int fd) {
 }
 
 
+/* The path a call names: `name` itself, or with a folder's descriptor that
+ * folder's path, "/" and `name`. */
+static const char* atPath(int dir, const char* name, char* out, size_t size) {
+    if (name == NULL || name[0] == '/' || dir == AT_FDCWD) return name;
+    char folder[PATH_MAX];
+    descriptorPath(dir, folder, sizeof folder);
+    snprintf(out, size, "%s/%s", folder, name);
+    return out;
+}
+
 int rename(const char* from, const char* to) {
     if (strikes("rename", from)) {
         errno = EIO;
@@ -103,13 +115,32 @@ int rename(const char* from, const char* to) {
     return NEXT("rename", int (*)(const char*, const char*))(from, to);
 }
 
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+    char path[PATH_MAX * 2];
+    if (strikes("rename", atPath(fromDir, from, path, sizeof path))) {
+        errno = EIO;
+        return -1;
+    }
+    return NEXT("renameat", int (*)(int, const char*, int, const char*))(fromDir, from, toDir, to);
+}
+
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned int flags) {
-    if (strikes("renameat2", from)) {
+    char path[PATH_MAX * 2];
+    if (strikes("rename", atPath(fromDir, from, path, sizeof path))) {
         errno = EIO;
         return -1;
     }
     return NEXT("renameat2", int (*)(int, const char*, int, const char*, unsigned int))(fromDir, from, toDir, to,
                                                                                         flags);
+}
+
+int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
+    char path[PATH_MAX * 2];
+    if (strikes("link", atPath(toDir, to, path, sizeof path))) {
+        errno = EIO;
+        return -1;
+    }
+    return NEXT("linkat", int (*)(int, const char*, int, const char*, int))(fromDir, from, toDir, to, flags);
 }
 
 int unlink(const char* path) {
@@ -118,4 +149,13 @@ int unlink(const char* path) {
         return -1;
     }
     return NEXT("unlink", int (*)(const char*))(path);
+}
+
+int unlinkat(int dir, const char* name, int flags) {
+    char path[PATH_MAX * 2];
+    if (strikes("unlink", atPath(dir, name, path, sizeof path))) {
+        errno = EIO;
+        return -1;
+    }
+    return NEXT("unlinkat", int (*)(int, const char*, int))(dir, name, flags);
 }
