@@ -30,12 +30,17 @@ class LockFileSweeper : public ::testing::Environment {
 public:
     void TearDown() override {
         const std::string prefix = "BrolixTest_" + std::to_string(test::processId()) + "_";
-        for (const char* directory : {"/run/lock/brolix", "/tmp/brolix-locks"}) {
+        for (const char* parent : {"/run/lock", "/tmp"}) {
             std::error_code error;
-            for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
-                 it.increment(error)) {
-                if (it->path().filename().string().compare(0, prefix.size(), prefix) == 0) {
-                    std::filesystem::remove(it->path(), error);
+            for (std::filesystem::directory_iterator folder(parent, error), end; !error && folder != end;
+                 folder.increment(error)) {
+                if (folder->path().filename().string().compare(0, 7, "brolix-") != 0) continue;
+                std::error_code inner;
+                for (std::filesystem::directory_iterator it(folder->path(), inner), last; !inner && it != last;
+                     it.increment(inner)) {
+                    if (it->path().filename().string().compare(0, prefix.size(), prefix) == 0) {
+                        std::filesystem::remove(it->path(), inner);
+                    }
                 }
             }
         }

@@ -26,9 +26,15 @@
 //  - The lock belongs to the thread that took it, and only that thread can give
 //    it up; another thread's unlock is refused without asking the system.
 //
-// The directory is "/run/lock/brolix" where the system has "/run/lock", else
-// "/tmp/brolix-locks"; it and its files are open to every user (sticky, like
-// /tmp).
+//  - Accounts: every account has a lock folder of its own, which only that
+//    account can enter, "/run/lock/brolix-<user id>" where the system has
+//    "/run/lock", else "/tmp/brolix-locks-<user id>" (both parents are sticky and
+//    open to everybody, so nobody else can remove or rename it). Its files are
+//    readable and writable by the account alone. Another account can therefore
+//    neither hold nor map nor remove this account's locks: a guard excludes the
+//    processes of one account. A folder of that name that belongs to another
+//    account, or that others may write, is not used (every try is FAILED): it
+//    was put there to take the account's guards over.
 #include "platform/NamedMutex.h"
 
 #include <fcntl.h>
@@ -51,13 +57,12 @@ namespace platform {
 
 namespace {
 
-const std::string& lockDirectory() {
-    static const std::string directory = [] {
+std::string lockDirectory() {
+    static const bool runLock = [] {
         struct stat st;
-        if (::stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode)) return std::string("/run/lock/brolix");
-        return std::string("/tmp/brolix-locks");
+        return ::stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode);
     }();
-    return directory;
+    return std::string(runLock ? "/run/lock/brolix-" : "/tmp/brolix-locks-") + std::to_string(::geteuid());
 }
 
 // The lock file of a name: slashes cannot be part of a file name, and very long
@@ -80,25 +85,23 @@ std::string lockFileName(const std::string& name) {
 }
 
 bool ensureLockDirectory(const std::string& directory) {
-    if (::mkdir(directory.c_str(), 01777) == 0) {
-        // The process's umask narrowed the mode; every user must be able to add files.
-        ::chmod(directory.c_str(), 01777);
-        return true;
-    }
-    if (errno != EEXIST) return false;
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
     struct stat st;
-    return ::lstat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::lstat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 int openLockFile(const std::string& path) {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        // Open an existing file without O_CREAT: in a sticky directory the system may
-        // refuse O_CREAT on another user's file.
         int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
         if (fd >= 0 || errno != ENOENT) return fd;
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) {
-            ::fchmod(fd, 0666);
+            // For the account alone, whatever the process's file-creation mask.
+            if (::fchmod(fd, 0600) != 0) {
+                ::close(fd);
+                return -1;
+            }
             return fd;
         }
         if (errno != EEXIST) return -1;

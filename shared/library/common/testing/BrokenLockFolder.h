@@ -1,8 +1,8 @@
 /// Test support for named guards whose lock folder cannot be used. A test runs
 /// tests of its own binary again in a child process that has a private mount
-/// namespace, where "/run" is a fresh tmpfs and the lock folder
-/// "/run/lock/brolix" is broken in one of the ways below; the machine's real lock
-/// folder is never touched. The child's tests find out which fault they run
+/// namespace, where "/run" is a fresh tmpfs and the account's lock folder
+/// "/run/lock/brolix-<user id>" is broken in one of the ways below; the machine's
+/// real lock folder is never touched. The child's tests find out which fault they run
 /// under with brokenLockFolder().
 ///
 /// Needs the right to make a mount namespace (root, or unprivileged user
@@ -31,7 +31,7 @@ enum class LockFault {
     PLAIN_FILE,   ///< a plain file where the folder should be
     READ_ONLY,    ///< the folder is on a read-only file system
     FULL,         ///< the folder's file system has no free block left
-    NOT_ALLOWED,  ///< the lock file of `lockName` belongs to root, mode 0600, and the child runs as "nobody"
+    NOT_ALLOWED,  ///< the lock folder of "nobody", as whom the child runs, belongs to root
 };
 
 inline const char* lockFaultName(LockFault fault) {
@@ -77,7 +77,8 @@ inline bool breakLockFolder(LockFault fault, const std::string& lockName) {
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
     if (::mount("tmpfs", "/run", "tmpfs", 0, "size=1m,mode=0755") != 0) return false;
     if (::mkdir("/run/lock", 01777) != 0 || ::chmod("/run/lock", 01777) != 0) return false;
-    const std::string folder = "/run/lock/brolix";
+    const uid_t account = fault == LockFault::NOT_ALLOWED ? 65534 : ::geteuid();
+    const std::string folder = "/run/lock/brolix-" + std::to_string(account);
     switch (fault) {
         case LockFault::PLAIN_FILE: {
             const int fd = ::open(folder.c_str(), O_WRONLY | O_CREAT, 0644);
@@ -91,9 +92,10 @@ inline bool breakLockFolder(LockFault fault, const std::string& lockName) {
                    ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k,mode=1777") == 0 &&
                    fillFileSystem(folder);
         case LockFault::NOT_ALLOWED: {
-            if (::mkdir(folder.c_str(), 01777) != 0 || ::chmod(folder.c_str(), 01777) != 0) return false;
-            const int fd = ::open((folder + "/" + lockName + ".mutex").c_str(), O_WRONLY | O_CREAT, 0600);
-            if (fd < 0 || ::fchmod(fd, 0600) != 0 || ::close(fd) != 0) return false;
+            // Put there by another account, open to all: taking it over would
+            // hand that account every guard of this one.
+            (void)lockName;
+            if (::mkdir(folder.c_str(), 0777) != 0 || ::chmod(folder.c_str(), 0777) != 0) return false;
             return ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
                    ::setresuid(65534, 65534, 65534) == 0;
         }
