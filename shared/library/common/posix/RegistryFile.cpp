@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/NativePath.h"
+#include "platform/NewFile.h"
 
 namespace Brolix {
 namespace platform {
@@ -102,10 +103,19 @@ bool RegistryFile::load(const std::string& path, RegistryDocument& document) {
 
 RegistryFile::WriteLock::WriteLock(const std::string& store) {
     const std::string lockPath = store + ".lock";
-    m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Never through a link planted under the name (which could make root
+    // create or open a file elsewhere), and never waiting on a FIFO.
+    const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    m_fd = ::open(lockPath.c_str(), flags, 0644);
     if (m_fd < 0 && errno == ENOENT) {
         makeDirectories(directoryOf(store));
-        m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        m_fd = ::open(lockPath.c_str(), flags, 0644);
+    }
+    struct stat info {};
+    if (m_fd >= 0 && (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(m_fd);
+        m_fd = -1;
+        errno = EINVAL;
     }
     if (m_fd < 0) {
         setProblem(systemProblem(lockPath, errno));
@@ -143,37 +153,43 @@ RegistryFile::WriteLock::~WriteLock() {
 bool RegistryFile::save(const std::string& path, const RegistryDocument& document) {
     const std::string temp = path + ".tmp";
     // Only writers holding the lock make this file, so one found here was left
-    // by a writer that died; it is made anew, never through a planted link.
+    // by a writer that died. The new one is made anew, never through a planted
+    // link, with the store's owner and mode, and reached only through its
+    // descriptor until it has replaced the store.
     if (::unlink(temp.c_str()) != 0 && errno != ENOENT) {
         setProblem(systemProblem(temp, errno));
         return false;
     }
-    mode_t mode = 0644;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        setProblem(systemProblem(temp, errno));
+    NewFile file;
+    if (!file.create(temp, path)) {
+        setProblem(systemProblem(temp, static_cast<int>(file.lastError())));
         return false;
     }
     const std::string text = document.format();
+    const int fd = file.duplicate();
     int error = 0;
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, text) || ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        setProblem(systemProblem(path, error));
-        return false;
+    if (fd < 0) {
+        error = static_cast<int>(file.lastError());
+    } else {
+        if (!writeAll(fd, text)) error = errno;
+        if (::close(fd) != 0 && error == 0) error = errno;
     }
-    // The new name is on the disk once the directory is; a failure here cannot
-    // be undone, the store has been replaced already.
-    const int dir = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    if (error == 0 && !file.sync()) error = static_cast<int>(file.lastError());
+    if (error == 0) {
+        switch (file.commit(path)) {
+            case NewFile::COMMITTED:
+                return true;
+            case NewFile::TAKEN_OVER:
+                setProblem(temp + ": replaced by another process before it could be committed");
+                return false;
+            case NewFile::FAILED:
+                error = static_cast<int>(file.lastError());
+                break;
+        }
     }
-    return true;
+    file.discard();
+    setProblem(systemProblem(path, error));
+    return false;
 }
 
 const std::string& RegistryFile::lastProblem() { return t_problem; }

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -337,6 +338,41 @@ TEST_F(RegistryTest, AStoppedWriterHoldsNobodyUpForLong) {
     ::close(ready[0]);
     ::close(ready[1]);
     EXPECT_EQ(setResource("Blocked", "2"), 0);
+}
+
+// A change keeps the store as closed as it was, and its owner.
+TEST_F(RegistryTest, AChangeKeepsTheStoresModeAndOwner) {
+    ASSERT_EQ(setResource("Kept", "1"), 0);
+    ASSERT_EQ(::chmod(m_store.c_str(), 0600), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(m_store.c_str(), 65534, 65534), 0);
+    }
+    const mode_t previous = ::umask(022);
+    const int status = setResource("Changed", "2");
+    ::umask(previous);
+    ASSERT_EQ(status, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(m_store.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    if (root) {
+        EXPECT_EQ(info.st_uid, 65534u);
+    }
+    std::string value;
+    EXPECT_EQ(getResource("Changed", value), 0);
+}
+
+// No change is made without the store's lock.
+TEST_F(RegistryTest, NoChangeWithoutTheLock) {
+    ASSERT_EQ(setResource("Kept", "1"), 0);
+    const std::string before = readStore();
+    ASSERT_TRUE(std::filesystem::create_directory(m_store + ".lock.aside"));
+    std::filesystem::remove(m_store + ".lock");
+    std::filesystem::rename(m_store + ".lock.aside", m_store + ".lock");  // a folder where the lock should be
+    EXPECT_EQ(setResource("Unlocked", "2"), 1);
+    EXPECT_EQ(readStore(), before);
+    std::string value;
+    EXPECT_EQ(getResource("Unlocked", value), 2);
 }
 
 // Loading a store needs memory in proportion to its size; when there is not
