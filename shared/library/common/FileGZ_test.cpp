@@ -442,6 +442,29 @@ TEST_F(FileGZTest, AnAppendThatFailsOnAFullDiskPutsTheOldContentBack) {
     }
 }
 
+// A write that failed for want of space is never committed, also when the
+// space comes back before the file is closed.
+TEST_F(FileGZTest, AFailedWriteIsNotCommittedWhenSpaceComesBackBeforeTheClose) {
+    const std::string mountPoint = dir.file("small");
+    ASSERT_TRUE(std::filesystem::create_directory(mountPoint));
+    test::PrivateTmpfs fs(mountPoint, 256);
+    if (!fs.usable()) GTEST_SKIP() << "no private tmpfs here (needs root and mount namespaces)";
+    const std::string path = mountPoint + "/history.gz";
+    writeGzip(path, "old\n");
+    FileGZ file(path);
+    file.open(W);
+    EXPECT_EQ(codeOf([&] {
+                  for (int i = 0; i < 8; ++i) file.writeText(randomBytes(100000, i));
+              }),
+              FileException::FL_WRITE);
+    // Room again: the temporary file is emptied, as a cleaner would make room.
+    std::filesystem::resize_file(path + ".tmp", 0);
+    EXPECT_EQ(codeOf([&] { file.close(); }), FileException::FL_CANNOT_CLOSE);
+    EXPECT_EQ(zlibRead(path), "old\n");
+    EXPECT_FALSE(exists(path + ".tmp"));
+    EXPECT_FALSE(exists(path + ".lock"));
+}
+
 TEST_F(FileGZTest, ADirectoryIsNeverWrittenOrMovedAside) {
     const std::string directory = dir.file("d.gz");
     ASSERT_TRUE(std::filesystem::create_directory(directory));

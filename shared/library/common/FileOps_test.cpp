@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TestDirectory.h"
+#include "testing/TestSystem.h"
 
 using namespace Brolix;
 using Brolix::test::exists;
@@ -230,6 +231,25 @@ TEST(FileOpsTest, WriteAndAppendWholeTexts) {
     EXPECT_EQ(readAll(file), "");
     EXPECT_FALSE(writeFile(dir.file("no") + "/such/dir", "x"));
     EXPECT_FALSE(appendFile(dir.file("no") + "/such/dir", "x"));
+}
+
+// A text that fits the stream's buffer is written to the disk only when the
+// file is closed: on a full disk that close fails, and so does writeFile,
+// leaving no file behind.
+TEST(FileOpsTest, WriteFileFailsWhenTheCloseCannotWrite) {
+    TestDirectory dir;
+    const std::string mountPoint = dir.file("small");
+    ASSERT_TRUE(fs::create_directory(mountPoint));
+    test::PrivateTmpfs small(mountPoint, 64);
+    if (!small.usable()) GTEST_SKIP() << "no private tmpfs here (needs Linux, root and mount namespaces)";
+    std::FILE* filler = std::fopen((mountPoint + "/filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
+    const std::string block(4096, 'f');
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+    }
+    std::fclose(filler);
+    EXPECT_FALSE(writeFile(mountPoint + "/text", std::string(1000, 't')));
+    EXPECT_FALSE(exists(mountPoint + "/text"));
 }
 
 }  // namespace

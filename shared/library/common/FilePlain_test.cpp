@@ -237,6 +237,19 @@ TEST_F(FilePlainTest, AbortKeepsTheEarlierContent) {
     EXPECT_FALSE(exists(dir.file("fresh.tmp")));
 }
 
+// A locked opening that writes the target directly made the missing target
+// itself: its abort removes it again.
+TEST_F(FilePlainTest, AbortOfADirectLockedWritingOfANewFileRemovesIt) {
+    const std::string fresh = dir.file("fresh");
+    FilePlain file(fresh);
+    file.open(W | CREATE | UNSAFE);
+    file.writeText("never kept");
+    EXPECT_TRUE(exists(fresh));
+    file.abort();
+    EXPECT_FALSE(exists(fresh));
+    EXPECT_FALSE(exists(fresh + ".lock"));
+}
+
 TEST_F(FilePlainTest, AbortOfALaterUnlockedOpeningKeepsTheTarget) {
     // The lock object of the first opening (made while the target was missing)
     // stays attached; it must not make a later opening's abort remove the file.
@@ -545,6 +558,32 @@ TEST_F(FilePlainTest, AWriterKilledAtItsRenameLeavesTheEarlierContent) {
     EXPECT_EQ(next.wait().exitCode, 0);
     EXPECT_EQ(readAll(target), std::string(10, 'N'));
     EXPECT_FALSE(exists(target + ".tmp"));
+}
+
+// A replacement is on the disk only once the folder's new entry is: both the
+// commit of a safe update and the replacing move flush the folder after the
+// rename (a worker stopped at that flush shows the call, and the new content
+// already in place).
+TEST_F(FilePlainTest, TheFolderIsFlushedAfterEveryReplacement) {
+    if (!test::faultsCanBeInjected()) GTEST_SKIP() << test::NO_FAULT_INJECTOR;
+    const std::string folder = target.substr(0, target.find_last_of("/\\"));
+    const std::string atFolderFlush = "stop:fsync:" + folder;
+    writeAll(target, "earlier");
+    {
+        Worker writer({"safe-write", target, "10", "S"}, atFolderFlush);
+        ASSERT_TRUE(writer.wait().stopped);
+        EXPECT_EQ(readAll(target), std::string(10, 'S'));
+        writer.resume();
+        EXPECT_EQ(writer.wait().exitCode, 0);
+    }
+    writeAll(dir.file("moved"), "moved");
+    {
+        Worker mover({"move-replace", dir.file("moved"), target}, atFolderFlush);
+        ASSERT_TRUE(mover.wait().stopped);
+        EXPECT_EQ(readAll(target), "moved");
+        mover.resume();
+        EXPECT_EQ(mover.wait().exitCode, 0);
+    }
 }
 
 // A file that replaces the target is no more open than the target was: it

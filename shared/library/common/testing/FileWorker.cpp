@@ -13,6 +13,7 @@
 //     safe-write PATH SIZE [FILL]   a safe update writing SIZE bytes of FILL
 //     gz-append PATH TEXT [MODE]    an append to a gzip file; MODE is safe
 //                                   (default), unsafe or nolock
+//     move-replace FROM TO          the replacing move of the file operations
 //     set-resource NAME VALUE       stores a text resource
 //     stress-plain PATH ID COUNT SIZE
 //                                   COUNT safe updates, each a whole version
@@ -28,6 +29,7 @@
 #include <thread>
 
 #include "FileException.h"
+#include "FileOps.h"
 #include "FileFactory.h"
 #include "FileGZ.h"
 #include "FilePlain.h"
@@ -129,6 +131,7 @@ int run(int argc, char** argv) {
             appendGz(argv[i], argv[i + 1], extra);
             return 0;
         }
+        if (command == "move-replace" && left == 2) return moveFile(argv[i], argv[i + 1], true) ? 0 : 1;
         if (command == "set-resource" && left == 2) {
             if (setResource(argv[i], argv[i + 1]) == 0) return 0;
             std::cerr << platform::registryProblem() << "\n";
