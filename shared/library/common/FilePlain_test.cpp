@@ -544,6 +544,65 @@ TEST_F(FilePlainTest, TheUpdateIsCommittedWhileTheLockIsHeld) {
     EXPECT_FALSE(exists(target + ".lock"));
 }
 
+// A writer that is slower than its lock (stopped here past the lock's expiry)
+// keeps the lock: another writer stays away instead of starting on the same
+// temporary file, and the slow writer commits its whole file.
+TEST_F(FilePlainTest, AStoppedWriterPastItsExpiryKeepsItsLock) {
+    if (!test::faultsCanBeInjected()) GTEST_SKIP() << test::NO_FAULT_INJECTOR;
+    writeAll(target, "earlier");
+    Worker slow({"--lock-seconds", "1", "safe-write", target, "2000000", "A"}, "stop:rename:.tmp");
+    ASSERT_TRUE(slow.wait().stopped);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Worker other({"safe-write", target, "3000000", "B"}, "kill:fsync:.tmp");
+    EXPECT_EQ(other.wait().exitCode, exitForCode(FileException::FL_IS_LOCKED));
+    slow.resume();
+    EXPECT_EQ(slow.wait().exitCode, 0);
+    EXPECT_EQ(readAll(target), std::string(2000000, 'A'));
+    EXPECT_FALSE(exists(target + ".tmp"));
+    EXPECT_FALSE(exists(target + ".lock"));
+}
+
+// A writer commits only the file it wrote itself. Here a program that breaks
+// locks by their expiry alone took the slow writer's lock away and put a file
+// of its own under the temporary name: the slow writer's commit fails and the
+// target keeps its content.
+TEST_F(FilePlainTest, ACommitNeverTakesAnotherWritersTemporaryFile) {
+    if (!test::faultsCanBeInjected()) GTEST_SKIP() << test::NO_FAULT_INJECTOR;
+    writeAll(target, "earlier");
+    Worker slow({"safe-write", target, "5000", "A"}, "stop:rename:.tmp:1");
+    ASSERT_TRUE(slow.wait().stopped);
+    ASSERT_TRUE(fs::remove(target + ".lock"));
+    ASSERT_TRUE(fs::remove(target + ".tmp"));
+    writeAll(target + ".tmp", "half of another writer's fi");
+    slow.resume();
+    EXPECT_EQ(slow.wait().exitCode, exitForCode(FileException::FL_RENAME));
+    EXPECT_EQ(readAll(target), "earlier");
+    EXPECT_EQ(readAll(target + ".tmp"), "half of another writer's fi");
+}
+
+// Two writers that find one stale lock never both break it: a writer removes
+// the lock file it judged stale only while it is still that very file. Here
+// the first writer is stopped just before it moves the stale lock out of the
+// way, while the stale lock goes and a live writer takes a new one; the first
+// writer then leaves the new lock alone.
+TEST_F(FilePlainTest, AStaleLockIsBrokenOnlyWhileItIsTheLockThatWasFound) {
+    if (!test::faultsCanBeInjected()) GTEST_SKIP() << test::NO_FAULT_INJECTOR;
+    // Written by a program that does not mark its locks, expired long ago.
+    writeAll(target + ".lock", "20100506T123000Z\n20100506T123030Z\n123000Zabcdefghij\nmissing\n");
+    Worker breaker({"safe-write", target, "10", "A"}, "stop:rename:" + target + ".lock:1");
+    ASSERT_TRUE(breaker.wait().stopped);
+    ASSERT_TRUE(fs::remove(target + ".lock"));
+    Worker holder({"--hold", "write", target, std::to_string(W), "held"});
+    ASSERT_TRUE(holder.waitForOutput("holding"));
+    breaker.resume();
+    EXPECT_EQ(breaker.wait().exitCode, exitForCode(FileException::FL_IS_LOCKED));
+    EXPECT_TRUE(exists(target + ".lock"));
+    ASSERT_TRUE(holder.write("\n"));
+    EXPECT_EQ(holder.wait().exitCode, 0);
+    EXPECT_EQ(readAll(target), "held");
+    EXPECT_FALSE(exists(target + ".lock"));
+}
+
 TEST_F(FilePlainTest, AWriterKilledAtItsRenameLeavesTheEarlierContent) {
     if (!test::faultsCanBeInjected()) GTEST_SKIP() << test::NO_FAULT_INJECTOR;
     writeAll(target, "earlier");

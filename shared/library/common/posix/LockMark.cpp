@@ -297,10 +297,27 @@ LockProbe::State LockProbe::probe(const std::string& path) {
 bool LockProbe::removeProbed() {
     Handle& h = *m_handle;
     if (!h.free) return false;
-    struct stat named {};
+    // A removal by name could hit a lock file that another writer made under
+    // the name a moment after it was checked. So the name is first moved aside
+    // (to a draft name: nobody marks what is moved there), then the file there
+    // is checked: the probed file is removed, any other goes back at once.
     bool removed = false;
-    if (::lstat(h.path.c_str(), &named) == 0 && named.st_dev == h.device && named.st_ino == h.inode) {
-        removed = ::unlink(h.path.c_str()) == 0;
+    const std::string aside = draftName(h.path);
+    if (::renameat2(AT_FDCWD, h.path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+        struct stat moved {};
+        if (::lstat(aside.c_str(), &moved) == 0 && moved.st_dev == h.device && moved.st_ino == h.inode) {
+            removed = ::unlink(aside.c_str()) == 0;
+        } else if (::renameat2(AT_FDCWD, aside.c_str(), AT_FDCWD, h.path.c_str(), RENAME_NOREPLACE) != 0) {
+            // The name was taken once more in that instant: the file moved
+            // aside cannot go back and is left where a later writer sweeps it.
+        }
+    } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
+        // No move that refuses to replace on this file system: check, then
+        // remove.
+        struct stat named {};
+        if (::lstat(h.path.c_str(), &named) == 0 && named.st_dev == h.device && named.st_ino == h.inode) {
+            removed = ::unlink(h.path.c_str()) == 0;
+        }
     }
     h.close();
     return removed;
