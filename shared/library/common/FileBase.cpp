@@ -48,7 +48,15 @@ void FileBase::makeLock(uint32_t failCode) {
     if (!m_lock) BROLIX_THROW(FileException, failCode, m_name);
 }
 
-void FileBase::chooseTarget(bool writing) { m_path = writing ? platform::resolveLinks(m_name) : m_name; }
+void FileBase::chooseTarget(bool writing) {
+    m_path = writing ? platform::resolveLinks(m_name) : m_name;
+    // A link that another account planted is not followed, and the file it
+    // stands for is not written.
+    if (m_path.empty()) {
+        m_path = m_name;
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
+    }
+}
 
 bool FileBase::createTemporary(bool targetExists) {
     const std::string tmp = tmpName();

@@ -66,7 +66,8 @@ enum DriveType : uint32_t { DRIVE_TYPE_UNKNOWN = 0, DRIVE_TYPE_NO_ROOT = 1, DRIV
 uint32_t driveType(const std::string& drive);
 
 /// Applies the settable attribute bits (archive, hidden, offline, read-only,
-/// system, temporary, normal) as far as the system keeps them.
+/// system, temporary, normal) as far as the system keeps them. A symbolic link
+/// is not followed: the call fails for it.
 bool setFileAttributes(const std::string& path, uint16_t attributes);
 
 /// Copies a file; with failIfExists an existing destination is left alone and
@@ -87,7 +88,11 @@ bool deleteFile(const std::string& path);
 
 /// The path of the file that `path` names once symbolic links are followed:
 /// `path` itself when it is no link or does not exist; for a link, where the
-/// chain of links ends, whether that exists or not.
+/// chain of links ends, whether that exists or not. Only links that this
+/// process's account, the system's administrator or the owner of the folder
+/// the link sits in made are followed: a link that another account planted in a
+/// folder it may write gives "" (a writer then refuses the file rather than
+/// write where that account points it).
 std::string resolveLinks(const std::string& path);
 
 /// Gives `destination` the access rights that `source` has, so that a file

@@ -149,18 +149,33 @@ uint32_t driveType(const std::string& drive) {
 
 bool setFileAttributes(const std::string& path, uint16_t attributes) {
     // Only read-only has a counterpart: the write permission bits. Making a
-    // file writable again gives write permission to its owner.
+    // file writable again gives write permission to its owner. The file is
+    // opened without following a link and changed through that opening, so
+    // that a link put under the name in the meantime changes nothing.
     const std::string native = toNativePath(path);
+    const int fd = ::open(native.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return fail(errno);
     struct stat info {};
-    if (::stat(native.c_str(), &info) != 0) return fail(errno);
+    if (::fstat(fd, &info) != 0 || S_ISLNK(info.st_mode)) {
+        const int error = S_ISLNK(info.st_mode) ? ELOOP : errno;
+        ::close(fd);
+        return fail(error);
+    }
     mode_t mode = info.st_mode & 07777;
     if (attributes & ATTR_READONLY) {
         mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     } else if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
         mode |= S_IWUSR;
     }
-    if (mode != (info.st_mode & 07777) && ::chmod(native.c_str(), mode) != 0) return fail(errno);
-    return true;
+    bool changed = true;
+    if (mode != (info.st_mode & 07777)) {
+        char opened[64];
+        std::snprintf(opened, sizeof opened, "/proc/self/fd/%d", fd);
+        changed = ::chmod(opened, mode) == 0;
+    }
+    const int error = errno;
+    ::close(fd);
+    return changed || fail(error);
 }
 
 bool copyFile(const std::string& source, const std::string& destination, bool failIfExists) {
@@ -224,11 +239,21 @@ std::string resolveLinks(const std::string& path) {
     for (int step = 0; step < 40; ++step) {
         struct stat info {};
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return step == 0 ? path : current;
+        // As the system protects shared folders: a link is trusted when it is
+        // this account's, the administrator's, or the folder owner's.
+        struct stat folder {};
+        const std::string parent = parentOf(current);
+        const bool trusted = info.st_uid == ::geteuid() || info.st_uid == 0 ||
+                             (::stat(parent.c_str(), &folder) == 0 && folder.st_uid == info.st_uid);
+        if (!trusted) {
+            fail(EACCES);
+            return std::string();
+        }
         char buffer[PATH_MAX];
         const ssize_t n = ::readlink(current.c_str(), buffer, sizeof buffer - 1);
         if (n < 0) return path;
         const std::string next(buffer, static_cast<size_t>(n));
-        current = next[0] == '/' ? next : parentOf(current) + "/" + next;
+        current = next[0] == '/' ? next : parent + "/" + next;
     }
     return path;
 }

@@ -64,3 +64,41 @@ TEST(PosixFileSystemTest, FileIdentityFollowsTheFileNotTheName) {
 }
 
 }  // namespace
+
+#include "FileException.h"
+#include "FilePlain.h"
+
+namespace {
+
+// A writer follows a symbolic link at its file's name only when the link is
+// its own account's, the administrator's or the folder owner's: a link that
+// another account put into a folder it may write is refused, and the file it
+// points to stays as it was.
+TEST(PosixFileSystemTest, ALinkPlantedByAnotherAccountIsNotFollowed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give a link to another account";
+    test::TestDirectory dir;
+    const std::string victim = dir.file("victim");
+    test::writeAll(victim, "keep me");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    const std::string planted = dir.file("out.conf");
+    ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
+    ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(platform::resolveLinks(planted), "");
+
+    FilePlain file(planted);
+    try {
+        file.open(FileBase::ACCESS_WRITE);
+        ADD_FAILURE() << "the planted link was followed";
+    } catch (const FileException& e) {
+        EXPECT_EQ(e.code(), static_cast<uint32_t>(FileException::FL_CANNOT_OPEN));
+    }
+    EXPECT_EQ(test::readAll(victim), "keep me");
+    EXPECT_FALSE(test::exists(victim + ".lock"));
+    EXPECT_FALSE(test::exists(victim + ".tmp"));
+
+    // The account's own link is followed, as before.
+    ASSERT_EQ(::lchown(planted.c_str(), 0, 0), 0);
+    EXPECT_EQ(platform::resolveLinks(planted), victim);
+}
+
+}  // namespace
