@@ -86,8 +86,9 @@ public:
     /// The system error code of the last failure of this object.
     uint32_t lastError() const { return m_error; }
 
-private:
     struct State;
+
+private:
     std::unique_ptr<State> m_state;
     std::string m_path;
     uint32_t m_error = 0;

@@ -1,13 +1,14 @@
 // New files of a safe update on Linux. The file is made with openat in a
 // descriptor of its folder, O_EXCL and O_NOFOLLOW, mode 0600; its owner and mode
 // are set with fchown and fchmod; its data is flushed with fsync on the
-// descriptor. The commit checks the name against the descriptor's device and
-// inode, then swaps the file with the target in one step (renameat2 with
-// RENAME_EXCHANGE) and checks again: should another process have put something
-// else under the temporary name in the instant between, the swap is undone and
-// the target is back as it was. Only then is the old target, now under the
-// temporary name, removed, and the folder flushed. Where the file system cannot
-// swap, a plain rename follows the first check.
+// descriptor. The commit checks the temporary name against the descriptor's
+// device and inode, renames it over the target and checks the target's name
+// the same way. The folder may be writable by another account, which can
+// replace the temporary name in the instant between the check and the rename:
+// then the file this object holds is linked under the target's name by its
+// descriptor (through /proc/self/fd, so nothing but this very file can arrive
+// there), and whatever the rename brought there goes. The old target is never
+// put under another name on the way, so nothing of it can be taken meanwhile.
 #include "platform/NewFile.h"
 
 #include <fcntl.h>
@@ -85,6 +86,26 @@ struct NewFile::State {
         fd = folder = targetFolder = -1;
     }
 };
+
+namespace {
+
+/// Gives the file held by `s` the name `name` in the target folder, removing
+/// what stands there: the file is linked by its descriptor, not by a name, so
+/// nothing but this very file can arrive there. True when the name names it
+/// afterwards.
+bool claimName(NewFile::State& s, const std::string& name) {
+    char held[64];
+    std::snprintf(held, sizeof held, "/proc/self/fd/%d", s.fd);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ::unlinkat(s.targetFolder, name.c_str(), 0);
+        if (::linkat(AT_FDCWD, held, s.targetFolder, name.c_str(), AT_SYMLINK_FOLLOW) == 0 &&
+            namesFile(s.targetFolder, name, s.identity))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 NewFile::NewFile() : m_state(new State) {}
 
@@ -203,42 +224,18 @@ NewFile::Commit NewFile::commit(const std::string& target) {
         m_error = EISDIR;
         return FAILED;
     }
-    enum { SWAPPED, PLACED, MOVED } how = SWAPPED;
-    int rc = ::renameat2(s.folder, from, s.targetFolder, to, RENAME_EXCHANGE);
-    if (rc != 0 && errno == ENOENT) {
-        how = PLACED;
-        rc = ::renameat2(s.folder, from, s.targetFolder, to, RENAME_NOREPLACE);
-        if (rc != 0 && errno == EEXIST) {
-            // The target appeared in between: swap after all.
-            how = SWAPPED;
-            rc = ::renameat2(s.folder, from, s.targetFolder, to, RENAME_EXCHANGE);
-        }
-    }
-    if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
-        // A file system that knows neither swap nor a move that refuses to
-        // replace: the first check has to do.
-        how = MOVED;
-        rc = ::renameat(s.folder, from, s.targetFolder, to);
-    }
-    if (rc != 0) {
+    if (::renameat(s.folder, from, s.targetFolder, to) != 0) {
         m_error = static_cast<uint32_t>(errno);
         return FAILED;
     }
-    if (how != MOVED && !namesFile(s.targetFolder, place.name, s.identity)) {
+    if (!namesFile(s.targetFolder, place.name, s.identity) && !claimName(s, place.name)) {
         // Something else stood under the temporary name at the moment of the
-        // move: it goes back, and the target is as it was.
-        if (how == SWAPPED) {
-            ::renameat2(s.folder, from, s.targetFolder, to, RENAME_EXCHANGE);
-        } else if (::renameat2(s.targetFolder, to, s.folder, from, RENAME_NOREPLACE) != 0) {
-            ::unlinkat(s.targetFolder, to, 0);
-        }
+        // move, and this file is gone meanwhile: what came in does not stay.
+        ::unlinkat(s.targetFolder, to, 0);
         m_error = ESTALE;
         s.close();
         return TAKEN_OVER;
     }
-    // The old target now has the temporary name. (Should that name have been
-    // taken over in between, only a name is removed; nothing is written.)
-    if (how == SWAPPED) ::unlinkat(s.folder, from, 0);
     // The new name is on the disk once the folder is. The replacement has
     // happened whatever this reports.
     ::fsync(s.targetFolder);
