@@ -76,7 +76,29 @@ void FileBase::discardTemporary() {
     m_tmpMode = false;
 }
 
-bool FileBase::commitAndUnlock() {
+void FileBase::commitWaiting(bool synced, bool flushFolder) {
+    if (!m_awaitingCommit) return;
+    m_awaitingCommit = false;
+    if (m_tmpMode && !synced && !(m_newFile && m_newFile->sync())) {
+        discardTemporary();
+        if (holdsLock()) m_lock->unlock();
+        BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
+    }
+    if (!commitAndUnlock(flushFolder)) {
+        BROLIX_THROW(FileException, FileException::FL_RENAME,
+                     m_kind == KIND_GZ ? "Failed to update the file: " + m_name
+                                       : "Failed to update the file \"" + m_name + "\"");
+    }
+}
+
+void FileBase::discardWaiting() {
+    if (!m_awaitingCommit) return;
+    m_awaitingCommit = false;
+    if (m_tmpMode) discardTemporary();
+    if (holdsLock() && !m_lock->unlock()) BROLIX_THROW(FileException, FileException::FL_CANNOT_UNLOCK, m_name);
+}
+
+bool FileBase::commitAndUnlock(bool flushFolder) {
     bool committed = true;
     if (m_tmpMode) {
         // Whatever happens, this opening's update ends here: a failed one is
@@ -86,7 +108,7 @@ bool FileBase::commitAndUnlock() {
         committed = false;
         platform::NewFile::Commit result = platform::NewFile::FAILED;
         for (int attempt = 1; m_newFile && attempt <= UPDATE_ATTEMPTS; ++attempt) {
-            result = m_newFile->commit(m_path);
+            result = m_newFile->commit(m_path, flushFolder);
             if (result != platform::NewFile::FAILED) break;
             // The lock keeps other writers away only until it expires.
             const bool timeLeft = !holdsLock() || DateTime() + TimeSpan(UPDATE_PAUSE_MS / 1000) < m_lock->expiry();

@@ -78,6 +78,24 @@ public:
     virtual int64_t seek(int64_t offset, int origin) = 0;
     virtual int64_t tell();
     virtual bool isEOF();
+    /// Beyond the fourteen operations above: ends the opening as close does,
+    /// except that a safe update's new content is written and closed but not
+    /// yet flushed to the disk nor put in the target's place; the lock stays
+    /// held until commitWaiting (normally through a CommitBatch, which makes
+    /// many such files durable at once). Failures as close.
+    virtual void finishWriting() = 0;
+
+    /// A finished opening waits for commitWaiting.
+    bool awaitingCommit() const { return m_awaitingCommit; }
+    /// Commits what finishWriting left waiting, as close would: flushes the
+    /// new content to the disk unless `synced` (the caller did that for it),
+    /// replaces the target and gives the lock up; with `flushFolder` the
+    /// folder's new entry is flushed too (otherwise the caller does that).
+    /// FL_CANNOT_CLOSE when the content cannot be flushed, FL_RENAME when the
+    /// replacement fails; either way the update has ended.
+    void commitWaiting(bool synced, bool flushFolder);
+    /// The temporary file whose commit waits, or null.
+    platform::NewFile* waitingFile() const { return m_awaitingCommit && m_tmpMode ? m_newFile.get() : nullptr; }
 
     /// The path given to the constructor, unchanged.
     const std::string& getName() const { return m_name; }
@@ -118,7 +136,10 @@ protected:
     /// failed: the update has ended all the same (the temporary file is
     /// removed if it is still this opening's, the lock is given up).
     /// FL_CANNOT_UNLOCK when the lock cannot be given up.
-    bool commitAndUnlock();
+    bool commitAndUnlock(bool flushFolder = true);
+    /// Ends a waiting commit without committing: the temporary file goes and
+    /// the lock is given up.
+    void discardWaiting();
     /// Makes the temporary file of a safe update, reached from now on through
     /// m_newFile; it takes the access rights of the target when that exists.
     /// False when it cannot be made (nothing is left behind).
@@ -149,6 +170,8 @@ protected:
     bool m_createdTarget = false;
     /// The temporary file of the current safe update.
     std::unique_ptr<platform::NewFile> m_newFile;
+    /// The opening was finished (finishWriting); its commit waits.
+    bool m_awaitingCommit = false;
 };
 
 }  // namespace Brolix

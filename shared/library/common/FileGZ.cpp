@@ -29,7 +29,7 @@ const char* const ORIG_SUFFIX = ".orig.copy";
 FileGZ::FileGZ(const std::string& path) : FileBase(path, KIND_GZ), m_handle(nullptr), m_size(-1) {}
 
 FileGZ::~FileGZ() {
-    if (m_closed) return;
+    if (m_closed && !m_awaitingCommit) return;
     try {
         close();
     } catch (...) {
@@ -208,15 +208,20 @@ void FileGZ::copyOldContent(const std::string& oldPath) {
 }
 
 void FileGZ::close() {
+    finishWriting();
+    commitWaiting(false, true);
+}
+
+void FileGZ::finishWriting() {
     if (m_closed) return;
     const int rc = gzclose(m_handle);
     m_handle = nullptr;
     m_closed = true;
     m_access = 0;
     m_position = 0;
-    // The new file counts only when all of it is written and on the disk.
+    // The new file counts only when all of it is written (and, written in
+    // place, on the disk).
     bool whole = rc == Z_OK && !m_failed;
-    if (whole && m_tmpMode) whole = m_newFile && m_newFile->sync();
     if (whole && !m_origCopy.empty()) whole = flushFile(m_path);
     if (!whole) {
         discard();
@@ -230,12 +235,14 @@ void FileGZ::close() {
             BROLIX_THROW(FileException, FileException::FL_REMOVE, orig);
         }
     }
-    if (!commitAndUnlock())
-        BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file: " + m_name);
+    m_awaitingCommit = true;
 }
 
 void FileGZ::abort() {
-    if (m_closed) return;
+    if (m_closed) {
+        discardWaiting();
+        return;
+    }
     const int rc = gzclose(m_handle);
     m_handle = nullptr;
     m_closed = true;

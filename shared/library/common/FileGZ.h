@@ -57,6 +57,7 @@ public:
     /// from the end whatever its sign: size - |offset|.
     int64_t seek(int64_t offset, int origin) override;
     bool isEOF() override;
+    void finishWriting() override;
 
     /// The uncompressed size as far as known: -1 before the first opening.
     int64_t getUncompressedSize() const { return m_size; }

@@ -11,7 +11,7 @@ namespace Brolix {
 FilePlain::FilePlain(const std::string& path) : FileBase(path, KIND_PLAIN) {}
 
 FilePlain::~FilePlain() {
-    if (m_closed) return;
+    if (m_closed && !m_awaitingCommit) return;
     try {
         close();
     } catch (...) {
@@ -162,6 +162,11 @@ void FilePlain::finishOpening(uint16_t access) {
 }
 
 void FilePlain::close() {
+    finishWriting();
+    commitWaiting(false, true);
+}
+
+void FilePlain::finishWriting() {
     if (m_closed) return;
     // Everything written must be in the file before it counts: a write or
     // flush that failed in this opening, or buffered data that cannot be
@@ -169,7 +174,6 @@ void FilePlain::close() {
     bool whole = !m_failed;
     if (whole && m_tmpMode) whole = m_stream.flush();
     whole = m_stream.close() && whole;
-    if (whole && m_tmpMode) whole = m_newFile && m_newFile->sync();
     m_closed = true;
     m_access = 0;
     m_position = 0;
@@ -177,8 +181,7 @@ void FilePlain::close() {
         discardUpdate();
         BROLIX_THROW(FileException, FileException::FL_CANNOT_CLOSE, m_name);
     }
-    if (!commitAndUnlock())
-        BROLIX_THROW(FileException, FileException::FL_RENAME, "Failed to update the file \"" + m_name + "\"");
+    m_awaitingCommit = true;
 }
 
 void FilePlain::discardUpdate() {
@@ -187,7 +190,10 @@ void FilePlain::discardUpdate() {
 }
 
 void FilePlain::abort() {
-    if (m_closed) return;
+    if (m_closed) {
+        discardWaiting();
+        return;
+    }
     m_stream.close();
     const bool held = holdsLock();
     m_closed = true;

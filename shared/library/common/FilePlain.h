@@ -50,6 +50,7 @@ public:
     int64_t seek(int64_t offset, int origin) override;
     int64_t tell() override;
     bool isEOF() override;
+    void finishWriting() override;
 
     /// The code of a line holding a control character.
     static constexpr uint32_t FL_CONTROL_CHARACTER = 27;

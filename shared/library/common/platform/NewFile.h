@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -72,16 +73,27 @@ public:
 
     /// Replaces `target` (library form, in the same folder) with this file as
     /// described above. Streams and descriptors of the file must be closed
-    /// before. COMMITTED and TAKEN_OVER end the hold; after FAILED the commit
+    /// before. Without `flushFolder` the folder's new entry is left for the
+    /// caller to flush (syncFolders). COMMITTED and TAKEN_OVER end the hold; after FAILED the commit
     /// may be tried again (where the system refused for the moment, such as a
     /// reader holding the target open on Windows), or discard or release end
     /// it.
-    Commit commit(const std::string& target);
+    Commit commit(const std::string& target, bool flushFolder = true);
     /// Removes the file's name if it still names this file, then gives up the
     /// hold.
     void discard();
     /// Gives up the hold and leaves the file where it is.
     void release();
+
+    /// Flushes the data of all `files` to the disk in as few passes as the
+    /// system allows (Linux: one pass per file system, which writes out what is
+    /// waiting for every file there; elsewhere each file's own flush). False
+    /// when the system reports a failure for any of them: each file can then
+    /// flush itself (sync) to find out which.
+    static bool syncAll(const std::vector<NewFile*>& files);
+    /// Flushes the entries of the folders `paths` (library form) live in, after
+    /// commits made without flushFolder.
+    static bool syncFolders(const std::vector<std::string>& paths);
 
     /// The system error code of the last failure of this object.
     uint32_t lastError() const { return m_error; }

@@ -2,13 +2,16 @@
 // descriptor of its folder, O_EXCL and O_NOFOLLOW, mode 0600; its owner and mode
 // are set with fchown and fchmod; its data is flushed with fsync on the
 // descriptor. The commit checks the temporary name against the descriptor's
-// device and inode, renames it over the target and checks the target's name
-// the same way. The folder may be writable by another account, which can
-// replace the temporary name in the instant between the check and the rename:
-// then the file this object holds is linked under the target's name by its
-// descriptor (through /proc/self/fd, so nothing but this very file can arrive
-// there), and whatever the rename brought there goes. The old target is never
-// put under another name on the way, so nothing of it can be taken meanwhile.
+// device and inode, then swaps the file with the target in one step
+// (renameat2 with RENAME_EXCHANGE; the old target is removed afterwards) and
+// checks the target's name the same way. The folder may be writable by another
+// account, which can replace the temporary name in the instant between the
+// check and the swap: then the swap is undone, and the target is as it was.
+// Should the names have changed once more before that, nothing foreign stays
+// under the target's name: the file this object holds is linked there by its
+// descriptor (through /proc/self/fd, so that nothing but this very file can
+// arrive), or, when that file is gone too, the name is removed. Where the file
+// system cannot swap, a plain rename follows the first check.
 #include "platform/NewFile.h"
 
 #include <fcntl.h>
@@ -195,7 +198,7 @@ bool NewFile::sync() {
     return false;
 }
 
-NewFile::Commit NewFile::commit(const std::string& target) {
+NewFile::Commit NewFile::commit(const std::string& target, bool flushFolder) {
     State& s = *m_state;
     if (s.fd < 0) {
         m_error = EBADF;
@@ -220,27 +223,112 @@ NewFile::Commit NewFile::commit(const std::string& target) {
     }
     // A directory is never moved aside for a file.
     struct stat existing {};
-    if (::fstatat(s.targetFolder, to, &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(existing.st_mode)) {
+    const bool hadTarget = ::fstatat(s.targetFolder, to, &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (hadTarget && S_ISDIR(existing.st_mode)) {
         m_error = EISDIR;
         return FAILED;
     }
-    if (::renameat(s.folder, from, s.targetFolder, to) != 0) {
+    FileIdentity previous;
+    previous.volume = static_cast<uint64_t>(existing.st_dev);
+    previous.index = static_cast<uint64_t>(existing.st_ino);
+    enum { SWAPPED, PLACED, MOVED } how = hadTarget ? SWAPPED : PLACED;
+    int rc = hadTarget ? ::renameat2(s.folder, from, s.targetFolder, to, RENAME_EXCHANGE)
+                       : ::renameat2(s.folder, from, s.targetFolder, to, RENAME_NOREPLACE);
+    if (rc != 0 && (errno == ENOENT || errno == EEXIST)) {
+        // The target went or came in between: the other way, once.
+        how = how == SWAPPED ? PLACED : SWAPPED;
+        rc = how == SWAPPED ? ::renameat2(s.folder, from, s.targetFolder, to, RENAME_EXCHANGE)
+                            : ::renameat2(s.folder, from, s.targetFolder, to, RENAME_NOREPLACE);
+    }
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+        // A file system that knows neither swap nor a move that refuses to
+        // replace: the first check has to do.
+        how = MOVED;
+        rc = ::renameat(s.folder, from, s.targetFolder, to);
+    }
+    if (rc != 0) {
         m_error = static_cast<uint32_t>(errno);
         return FAILED;
     }
-    if (!namesFile(s.targetFolder, place.name, s.identity) && !claimName(s, place.name)) {
+    if (!namesFile(s.targetFolder, place.name, s.identity)) {
         // Something else stood under the temporary name at the moment of the
-        // move, and this file is gone meanwhile: what came in does not stay.
-        ::unlinkat(s.targetFolder, to, 0);
+        // move: it goes back, and the target is as it was.
+        bool restored = false;
+        if (how == SWAPPED) {
+            restored = ::renameat2(s.folder, from, s.targetFolder, to, RENAME_EXCHANGE) == 0 &&
+                       namesFile(s.targetFolder, place.name, previous);
+        } else if (how == PLACED) {
+            restored = ::renameat2(s.targetFolder, to, s.folder, from, RENAME_NOREPLACE) == 0 &&
+                       ::faccessat(s.targetFolder, to, F_OK, AT_SYMLINK_NOFOLLOW) != 0;
+        }
+        if (!restored) {
+            // The names changed once more in between (or could not be swapped
+            // back): nothing foreign stays under the target's name. This file,
+            // whole and on the disk, takes it if it still exists.
+            if (claimName(s, place.name)) {
+                if (flushFolder) ::fsync(s.targetFolder);
+                s.close();
+                return COMMITTED;
+            }
+            ::unlinkat(s.targetFolder, to, 0);
+        }
         m_error = ESTALE;
         s.close();
         return TAKEN_OVER;
     }
+    // The old target now has the temporary name. (Should that name have been
+    // taken over in between, only a name is removed; nothing is written.)
+    if (how == SWAPPED) ::unlinkat(s.folder, from, 0);
     // The new name is on the disk once the folder is. The replacement has
     // happened whatever this reports.
-    ::fsync(s.targetFolder);
+    if (flushFolder) ::fsync(s.targetFolder);
     s.close();
     return COMMITTED;
+}
+
+bool NewFile::syncAll(const std::vector<NewFile*>& files) {
+    // One syncfs per file system writes out every file's data there and
+    // reports a write-back failure of any of them: a single pass where each
+    // file's own fsync would wait for the disk once per file.
+    std::vector<dev_t> done;
+    bool synced = true;
+    for (NewFile* file : files) {
+        if (file == nullptr || file->m_state->fd < 0) continue;
+        struct stat info {};
+        if (::fstat(file->m_state->fd, &info) != 0) {
+            synced = false;
+            continue;
+        }
+        bool seen = false;
+        for (dev_t device : done) seen = seen || device == info.st_dev;
+        if (seen) continue;
+        done.push_back(info.st_dev);
+        if (::syncfs(file->m_state->fd) != 0) synced = false;
+    }
+    return synced;
+}
+
+bool NewFile::syncFolders(const std::vector<std::string>& paths) {
+    std::vector<dev_t> done;
+    bool synced = true;
+    for (const std::string& path : paths) {
+        const std::string folder = placeOf(toNativePath(path)).folder;
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat info {};
+        if (fd < 0 || ::fstat(fd, &info) != 0) {
+            if (fd >= 0) ::close(fd);
+            synced = false;
+            continue;
+        }
+        bool seen = false;
+        for (dev_t device : done) seen = seen || device == info.st_dev;
+        if (!seen) {
+            done.push_back(info.st_dev);
+            if (::syncfs(fd) != 0) synced = false;
+        }
+        ::close(fd);
+    }
+    return synced;
 }
 
 void NewFile::discard() {

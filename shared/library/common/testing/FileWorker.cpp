@@ -14,6 +14,8 @@
 //     gz-append PATH TEXT [MODE]    an append to a gzip file; MODE is safe
 //                                   (default), unsafe or nolock
 //     move-replace FROM TO          the replacing move of the file operations
+//     batch-write SIZE FILL PATH... safe updates of SIZE bytes of FILL to each
+//                                   PATH, committed together (CommitBatch)
 //     set-resource NAME VALUE       stores a text resource
 //     stress-plain PATH ID COUNT SIZE
 //                                   COUNT safe updates, each a whole version
@@ -28,6 +30,7 @@
 #include <string>
 #include <thread>
 
+#include "CommitBatch.h"
 #include "FileException.h"
 #include "FileOps.h"
 #include "FileFactory.h"
@@ -132,6 +135,19 @@ int run(int argc, char** argv) {
             return 0;
         }
         if (command == "move-replace" && left == 2) return moveFile(argv[i], argv[i + 1], true) ? 0 : 1;
+        if (command == "batch-write" && left >= 3) {
+            const std::string content(std::strtoull(argv[i], nullptr, 10), argv[i + 1][0]);
+            int failures = 0;
+            CommitBatch batch(1000);
+            for (int k = i + 2; k < argc; ++k) {
+                SmartPointer<FileBase> file = makeFile(argv[k]);
+                file->open(FileBase::ACCESS_WRITE | FileBase::ACCESS_CREATE);
+                file->writeText(content);
+                batch.add(file, [&failures](const FileException* failure) { failures += failure != nullptr; });
+            }
+            batch.commit();
+            return failures == 0 ? 0 : 1;
+        }
         if (command == "set-resource" && left == 2) {
             if (setResource(argv[i], argv[i + 1]) == 0) return 0;
             std::cerr << platform::registryProblem() << "\n";
