@@ -59,6 +59,8 @@ public:
     bool isOpen() const;
     /// The path given to create.
     const std::string& path() const { return m_path; }
+    /// Who the file is (valid after a successful create).
+    const FileIdentity& identity() const;
 
     /// A new stream on the file with a C stream mode (the file is not emptied
     /// by "w"); null when the system refuses. The caller closes it.

@@ -114,6 +114,8 @@ NewFile::NewFile() : m_state(new State) {}
 
 NewFile::~NewFile() { m_state->close(); }
 
+const FileIdentity& NewFile::identity() const { return m_state->identity; }
+
 bool NewFile::isOpen() const { return m_state->fd >= 0; }
 
 bool NewFile::create(const std::string& path, const std::string& accessFrom) {

@@ -22,7 +22,7 @@ struct RegistryKeyData {
     std::string path;
     std::string storeFile;
     bool writable;
-    RegistryDocument snapshot;  // read keys: the store as it was when the key was opened
+    std::shared_ptr<const RegistryDocument> snapshot;  // read keys: the store as it was when the key was opened
 };
 
 namespace {
@@ -48,12 +48,15 @@ RegistryStatus guarded(Call call) {
     }
 }
 
-/// The key's section: from the snapshot for a read key, afresh for a write key.
-bool currentSection(RegistryKey key, RegistryDocument& fresh, const RegistryDocument::Section*& section) {
-    const RegistryDocument* document = &key->snapshot;
+/// The key's section: from the snapshot for a read key, the store as it is now
+/// for a write key.
+bool currentSection(RegistryKey key, std::shared_ptr<const RegistryDocument>& fresh,
+                    const RegistryDocument::Section*& section) {
+    const RegistryDocument* document = key->snapshot.get();
     if (key->writable) {
-        if (!RegistryFile::load(key->storeFile, fresh)) return false;
-        document = &fresh;
+        fresh = RegistryFile::read(key->storeFile);
+        if (!fresh) return false;
+        document = fresh.get();
     }
     section = document->findSection(key->root, key->path);
     return true;
@@ -67,8 +70,9 @@ RegistryStatus modifyStore(RegistryKey key, Change change) {
     return guarded([&] {
         RegistryFile::WriteLock lock(key->storeFile);
         if (!lock.locked()) return RegistryStatus::Failed;
-        RegistryDocument document;
-        if (!RegistryFile::load(key->storeFile, document)) return RegistryStatus::Failed;
+        const std::shared_ptr<const RegistryDocument> current = RegistryFile::read(key->storeFile);
+        if (!current) return RegistryStatus::Failed;
+        RegistryDocument document(*current);
         const RegistryStatus status = change(document.section(key->root, key->path));
         if (status != RegistryStatus::Ok) return status;
         return RegistryFile::save(key->storeFile, document) ? RegistryStatus::Ok : RegistryStatus::Failed;
@@ -80,10 +84,11 @@ RegistryStatus modifyStore(RegistryKey key, Change change) {
 RegistryStatus registryOpenKey(RegistryRoot root, const std::string& path, RegistryKey& key) {
     key = nullptr;
     return guarded([&] {
-        std::unique_ptr<RegistryKeyData> opened(new RegistryKeyData{
-            root, RegistryDocument::canonicalPath(path), RegistryFile::path(), false, RegistryDocument()});
-        if (!RegistryFile::load(opened->storeFile, opened->snapshot)) return RegistryStatus::Failed;
-        if (!opened->snapshot.keyExists(root, opened->path)) return RegistryStatus::NotFound;
+        std::unique_ptr<RegistryKeyData> opened(
+            new RegistryKeyData{root, RegistryDocument::canonicalPath(path), RegistryFile::path(), false, nullptr});
+        opened->snapshot = RegistryFile::read(opened->storeFile);
+        if (!opened->snapshot) return RegistryStatus::Failed;
+        if (!opened->snapshot->keyExists(root, opened->path)) return RegistryStatus::NotFound;
         key = opened.release();
         return RegistryStatus::Ok;
     });
@@ -97,15 +102,13 @@ RegistryStatus registryCreateKey(RegistryRoot root, const std::string& path, Reg
     }
     return guarded([&] {
         std::unique_ptr<RegistryKeyData> opened(new RegistryKeyData{
-            root, RegistryDocument::canonicalPath(path), RegistryFile::path(), true, RegistryDocument()});
+            root, RegistryDocument::canonicalPath(path), RegistryFile::path(), true, nullptr});
         // Creating an empty key leaves no trace until a value is set; what must
         // hold here is that the store can be locked and parsed, so that it may
         // be changed.
         {
             RegistryFile::WriteLock lock(opened->storeFile);
-            RegistryDocument current;
-            if (!lock.locked() || !RegistryFile::load(opened->storeFile, current))
-                return RegistryStatus::Failed;
+            if (!lock.locked() || !RegistryFile::read(opened->storeFile)) return RegistryStatus::Failed;
         }
         key = opened.release();
         return RegistryStatus::Ok;
@@ -116,7 +119,7 @@ RegistryStatus registryQueryValue(RegistryKey key, const std::string& name, uint
                                   unsigned char* data, uint32_t& size) {
     if (key == nullptr) return RegistryStatus::Failed;
     return guarded([&] {
-        RegistryDocument fresh;
+        std::shared_ptr<const RegistryDocument> fresh;
         const RegistryDocument::Section* section;
         if (!currentSection(key, fresh, section)) return RegistryStatus::Failed;
         const RegistryDocument::Value* value = section == nullptr ? nullptr : section->findValue(name);
@@ -144,6 +147,16 @@ RegistryStatus registrySetValue(RegistryKey key, const std::string& name, uint32
         RegistryFile::setProblem("a value name may not hold a zero byte or a line break");
         return RegistryStatus::Failed;
     }
+    // A value that the store holds already is not written again: the store
+    // as read now has it, which is what the change would leave.
+    if (key != nullptr && key->writable) {
+        const std::shared_ptr<const RegistryDocument> current = RegistryFile::read(key->storeFile);
+        const RegistryDocument::Section* section = current ? current->findSection(key->root, key->path) : nullptr;
+        const RegistryDocument::Value* value = section != nullptr ? section->findValue(name) : nullptr;
+        if (value != nullptr && value->type == type && value->data.size() == size &&
+            (size == 0 || std::memcmp(value->data.data(), data, size) == 0))
+            return RegistryStatus::Ok;
+    }
     return modifyStore(key, [&](RegistryDocument::Section& section) {
         section.setValue(name, type, std::vector<unsigned char>(data, data + size));
         return RegistryStatus::Ok;
@@ -160,7 +173,7 @@ RegistryStatus registryEnumValue(RegistryKey key, uint32_t index, std::string& n
                                  std::vector<unsigned char>& data) {
     if (key == nullptr) return RegistryStatus::Failed;
     return guarded([&] {
-        RegistryDocument fresh;
+        std::shared_ptr<const RegistryDocument> fresh;
         const RegistryDocument::Section* section;
         if (!currentSection(key, fresh, section)) return RegistryStatus::Failed;
         if (section == nullptr || index >= section->values().size()) return RegistryStatus::NotFound;

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/NativePath.h"
@@ -21,6 +22,58 @@ namespace platform {
 namespace {
 
 const char DEFAULT_STORE[] = "/etc/brolix/registry.reg";
+
+/// What tells one version of a store file from another without reading it.
+struct Version {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    struct timespec modified {};
+    struct timespec changed {};
+
+    static Version of(const struct stat& info) {
+        Version v;
+        v.device = info.st_dev;
+        v.inode = info.st_ino;
+        v.size = info.st_size;
+        v.modified = info.st_mtim;
+        v.changed = info.st_ctim;
+        return v;
+    }
+    bool operator==(const Version& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+/// The last store this process read or wrote.
+struct Cache {
+    std::mutex mutex;
+    std::string path;
+    Version version;
+    std::shared_ptr<const RegistryDocument> document;
+};
+
+Cache& cache() {
+    static Cache* const instance = new Cache;
+    return *instance;
+}
+
+std::shared_ptr<const RegistryDocument> cached(const std::string& path, const Version& version) {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.mutex);
+    if (c.document && c.path == path && c.version == version) return c.document;
+    return nullptr;
+}
+
+void remember(const std::string& path, const Version& version, std::shared_ptr<const RegistryDocument> document) {
+    Cache& c = cache();
+    std::lock_guard<std::mutex> guard(c.mutex);
+    c.path = path;
+    c.version = version;
+    c.document = std::move(document);
+}
 
 thread_local std::string t_problem;
 
@@ -67,18 +120,21 @@ std::string RegistryFile::path() {
     return path;
 }
 
-bool RegistryFile::load(const std::string& path, RegistryDocument& document) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        document = RegistryDocument();
-        if (error == ENOENT) return true;
-        setProblem(systemProblem(path, error));
-        return false;
-    }
+namespace {
+
+/// Reads and parses the open store `fd` (of `path`, for messages); the
+/// version of what was read goes to `version`.
+bool loadOpen(int fd, const std::string& path, RegistryDocument& document, Version& version) {
     std::string content;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) content.reserve(static_cast<size_t>(st.st_size));
+    if (::fstat(fd, &st) != 0) {
+        RegistryFile::setProblem(systemProblem(path, errno));
+        return false;
+    }
+    // Taken before reading: a change made while the file is read makes the
+    // next look read it again.
+    version = Version::of(st);
+    if (st.st_size > 0) content.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
     int error = 0;
     for (;;) {
@@ -88,17 +144,54 @@ bool RegistryFile::load(const std::string& path, RegistryDocument& document) {
         if (n <= 0) break;
         content.append(buffer, static_cast<size_t>(n));
     }
-    ::close(fd);
     if (error != 0) {
-        setProblem(systemProblem(path, error));
+        RegistryFile::setProblem(systemProblem(path, error));
         return false;
     }
     RegistryDocument::ParseError parseError;
     if (!document.parse(content, &parseError)) {
-        setProblem(path + ":" + std::to_string(parseError.line) + ": " + parseError.what);
+        RegistryFile::setProblem(path + ":" + std::to_string(parseError.line) + ": " + parseError.what);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool RegistryFile::load(const std::string& path, RegistryDocument& document) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        document = RegistryDocument();
+        if (error == ENOENT) return true;
+        setProblem(systemProblem(path, error));
+        return false;
+    }
+    Version version;
+    const bool loaded = loadOpen(fd, path, document, version);
+    ::close(fd);
+    return loaded;
+}
+
+std::shared_ptr<const RegistryDocument> RegistryFile::read(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (auto known = cached(path, Version::of(info))) return known;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT) return std::make_shared<const RegistryDocument>();
+        setProblem(systemProblem(path, error));
+        return nullptr;
+    }
+    auto document = std::make_shared<RegistryDocument>();
+    Version version;
+    const bool loaded = loadOpen(fd, path, *document, version);
+    ::close(fd);
+    if (!loaded) return nullptr;
+    remember(path, version, document);
+    return document;
 }
 
 RegistryFile::WriteLock::WriteLock(const std::string& store) {
@@ -176,9 +269,18 @@ bool RegistryFile::save(const std::string& path, const RegistryDocument& documen
     }
     if (error == 0 && !file.sync()) error = static_cast<int>(file.lastError());
     if (error == 0) {
+        const FileIdentity written = file.identity();
         switch (file.commit(path)) {
-            case NewFile::COMMITTED:
+            case NewFile::COMMITTED: {
+                // Known without reading it again, as long as the store is still
+                // the file just written.
+                struct stat info {};
+                if (::stat(path.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_ino) == written.index &&
+                    static_cast<uint64_t>(info.st_dev) == written.volume) {
+                    remember(path, Version::of(info), std::make_shared<const RegistryDocument>(document));
+                }
                 return true;
+            }
             case NewFile::TAKEN_OVER:
                 setProblem(temp + ": replaced by another process before it could be committed");
                 return false;

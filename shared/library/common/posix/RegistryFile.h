@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "posix/RegistryDocument.h"
@@ -42,6 +43,13 @@ public:
 
     /// Reads and parses the store at `path` without taking the lock.
     static bool load(const std::string& path, RegistryDocument& document);
+    /// The store at `path` as it is now, without taking the lock; null when it
+    /// cannot be read or parsed (lastProblem tells why). The process keeps the
+    /// last store it read or wrote and reads the file again only when it has
+    /// changed on disk since (another file in its place, or another size,
+    /// modification or change time), so that a program that reads many values
+    /// parses the store once.
+    static std::shared_ptr<const RegistryDocument> read(const std::string& path);
 
     /// An exclusive hold on the store for one change.
     class WriteLock {

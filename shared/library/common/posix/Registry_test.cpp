@@ -340,6 +340,38 @@ TEST_F(RegistryTest, AStoppedWriterHoldsNobodyUpForLong) {
     EXPECT_EQ(setResource("Blocked", "2"), 0);
 }
 
+// The process keeps the store it read; every change made on disk since, by
+// another process or by hand in place, is seen at the next read.
+TEST_F(RegistryTest, ReadsSeeEveryChangeOnDisk) {
+    ASSERT_EQ(setResource("Value", "one"), 0);
+    std::string value;
+    ASSERT_EQ(getResource("Value", value), 0);
+    EXPECT_EQ(value, "one");
+    test::Worker other({"set-resource", "Value", "two"});
+    ASSERT_EQ(other.wait().exitCode, 0);
+    ASSERT_EQ(getResource("Value", value), 0);
+    EXPECT_EQ(value, "two");
+    // Edited in place, same size: only the times tell.
+    std::string text = readStore();
+    const size_t at = text.find("\"two\"");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 5, "\"six\"");
+    {
+        std::fstream inPlace(m_store, std::ios::in | std::ios::out | std::ios::binary);
+        inPlace.seekp(0);
+        inPlace << text;
+    }
+    ASSERT_EQ(getResource("Value", value), 0);
+    EXPECT_EQ(value, "six");
+    // A value set to what it holds leaves the file alone.
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(m_store.c_str(), &before), 0);
+    ASSERT_EQ(setResource("Value", "six"), 0);
+    ASSERT_EQ(::stat(m_store.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
 // A change keeps the store as closed as it was, and its owner.
 TEST_F(RegistryTest, AChangeKeepsTheStoresModeAndOwner) {
     ASSERT_EQ(setResource("Kept", "1"), 0);

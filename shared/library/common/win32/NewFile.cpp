@@ -66,6 +66,8 @@ NewFile::NewFile() : m_state(new State) {}
 
 NewFile::~NewFile() { m_state->close(); }
 
+const FileIdentity& NewFile::identity() const { return m_state->identity; }
+
 bool NewFile::isOpen() const { return m_state->created; }
 
 bool NewFile::create(const std::string& path, const std::string& accessFrom) {
