@@ -2,11 +2,14 @@
  *
  * BROLIX_FAULT names one fault as ACTION:CALL[:SUFFIX[:NTH]]:
  *   ACTION  fail  the call returns -1 with errno EIO (ENOSPC for write calls)
+ *           skip  the call is not made and reports success (fsync and
+ *                 syncfs only: what a program costs without waiting for the
+ *                 disk)
  *           stop  the process stops itself (SIGSTOP) before the call and
  *                 makes it when continued
  *           kill  the process kills itself (SIGKILL) before the call
- *   CALL    fsync, rename (rename, renameat and renameat2), link (linkat) or
- *           unlink (unlink and unlinkat)
+ *   CALL    fsync (fsync, fdatasync and syncfs), rename (rename, renameat and
+ *           renameat2), link (linkat) or unlink (unlink and unlinkat)
  *   SUFFIX  only calls whose (first) path ends in this text count; empty or
  *           missing: every call counts. A path given relative to a folder's
  *           descriptor counts as that folder's path, "/", and the name.
@@ -81,19 +84,45 @@ static int strikes(const char* call, const char* path) {
         raise(SIGSTOP);
         return 0;
     }
-    return strcmp(g_action, "fail") == 0;
+    return strcmp(g_action, "fail") == 0 || strcmp(g_action, "skip") == 0;
 }
 
 #define NEXT(name, type) ((type)dlsym(RTLD_NEXT, name))
+
+/* 1 when a flush must not be made (the action "skip"). */
+static int skipped(void) { return strcmp(g_action, "skip") == 0; }
 
 int fsync(int fd) {
     char path[PATH_MAX];
     descriptorPath(fd, path, sizeof path);
     if (strikes("fsync", path)) {
+        if (skipped()) return 0;
         errno = EIO;
         return -1;
     }
     return NEXT("fsync", int (*)(int))(fd);
+}
+
+int fdatasync(int fd) {
+    char path[PATH_MAX];
+    descriptorPath(fd, path, sizeof path);
+    if (strikes("fsync", path)) {
+        if (skipped()) return 0;
+        errno = EIO;
+        return -1;
+    }
+    return NEXT("fdatasync", int (*)(int))(fd);
+}
+
+int syncfs(int fd) {
+    char path[PATH_MAX];
+    descriptorPath(fd, path, sizeof path);
+    if (strikes("fsync", path)) {
+        if (skipped()) return 0;
+        errno = EIO;
+        return -1;
+    }
+    return NEXT("syncfs", int (*)(int))(fd);
 }
 
 
