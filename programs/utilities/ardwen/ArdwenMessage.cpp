@@ -33,7 +33,7 @@ const ArdwenMessage kCatalogue[] = {
      "the build has finished", {nullptr, nullptr}},
     {MSG_CLOSE_BRACE_EXPECTED, SEVERITY_FATAL,
      "\"}\" expected to close the entry", {"build list", "expected character code"}},
-    {MSG_INTERRUPTED, SEVERITY_WARNING,
+    {MSG_INTERRUPTED, SEVERITY_ERROR,
      "the build was interrupted", {"written", "not written"}},
 };
 // clang-format on

@@ -57,7 +57,10 @@ std::string shownToken(const std::string& token) {
 
 // The one standard-error line about message `number`: where, the message's
 // words from the catalogue, and the detail.
+size_t g_messagesTold = 0;
+
 std::string tellMessage(int32_t number, const std::string& where, const std::string& detail) {
+    ++g_messagesTold;
     const ArdwenMessage* message = findArdwenMessage(number);
     std::string line = where.empty() ? std::string() : where + ": ";
     if (message != nullptr && message->severity == SEVERITY_WARNING) line += "warning: ";
@@ -245,6 +248,8 @@ const TiXmlElement* nextObject(const TiXmlNode* node) {
 
 void setFatalEnding(FatalEnding ending) { g_fatalEnding = ending; }
 
+size_t numberedMessagesTold() { return g_messagesTold; }
+
 // ---------------------------------------------------------------------------
 // Reading the XML vocabulary
 
@@ -402,7 +407,7 @@ void BuildConf::reportInterruption() {
     std::string notWrittenText = nameList(notWritten);
     if (!unchanged.empty()) notWrittenText += "; left unchanged: " + nameList(unchanged);
     if (!m_logger.isNull())
-        m_logger->warning(MSG_INTERRUPTED, ParamStream().addText(nameList(written)).addText(notWrittenText));
+        m_logger->error(MSG_INTERRUPTED, ParamStream().addText(nameList(written)).addText(notWrittenText));
     tellMessage(MSG_INTERRUPTED, "",
                 " before its end; written: " + nameList(written) + "; not written: " + notWrittenText);
 }

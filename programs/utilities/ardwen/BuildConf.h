@@ -117,6 +117,10 @@ constexpr uint16_t OUTPUT_ACCESS = 0x02 | 0x04 | 0x08;
 /// running the program reads what went wrong.
 void tellStandardError(const std::string& text);
 
+/// How many numbered messages (WARNING, ERROR, FATAL) the build has told on
+/// standard error; each of them also went to the debug log.
+size_t numberedMessagesTold();
+
 /// How a fatal failure ends the build once its message is sent: without an
 /// ending of its own (null, the default) the process exits with the code. A
 /// program that runs many builds in one process, such as a fuzz target,

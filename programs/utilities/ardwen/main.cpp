@@ -80,6 +80,7 @@ struct Run {
     std::string reportPath;
     RunReport report;
     std::string installDir;
+    std::string logPath;
     bool installDirExisted = true;
     std::string logProblem;  ///< why the debug log cannot be written; "" when it can
     bool logProblemTold = false;
@@ -104,7 +105,7 @@ bool writeStandardOutput(const std::string& text) {
 /// Tells what became of the debug log where a person would not expect it, and
 /// writes the report; returns the exit status to end with.
 int endOfRun(int exitCode) {
-    if (!g_run.logProblem.empty() && !g_run.logProblemTold && (g_run.debug > 0 || exitCode != 0)) {
+    if (!g_run.logProblem.empty() && !g_run.logProblemTold && (g_run.debug > 0 || numberedMessagesTold() > 0)) {
         tellStandardError(g_run.logProblem);
         g_run.logProblemTold = true;
     }
@@ -112,7 +113,8 @@ int endOfRun(int exitCode) {
     if (!g_run.installDirExisted &&
         std::filesystem::is_directory(platform::toNativePath(g_run.installDir), error)) {
         tellStandardError("the installation folder " + platform::toNativePath(g_run.installDir) +
-                          " did not exist; it was made for the debug log");
+                          " did not exist; it was made to hold the debug log " +
+                          platform::toNativePath(g_run.logPath));
     }
     if (!g_run.reportPath.empty()) {
         g_run.report.exitStatus = exitCode;
@@ -306,6 +308,7 @@ int main(int argc, char** argv) {
 
     g_run.report.mode = mode == BuildMode::Check ? "check" : mode == BuildMode::OnlyChanged ? "only-changed" : "build";
     g_run.installDir = installDir;
+    g_run.logPath = logPath;
     g_run.debug = debug;
     {
         std::error_code error;
