@@ -378,7 +378,6 @@ std::string BuildConf::buildListShown() const {
 
 void BuildConf::markSuperseded() {
     // The last entry of each output decides its text; earlier ones are told.
-    std::vector<size_t> last(m_entries.size());
     std::vector<std::pair<std::string, size_t>> keys;
     for (size_t i = 0; i < m_entries.size(); ++i) keys.emplace_back(outputKey(m_records[i].path), i);
     std::stable_sort(keys.begin(), keys.end(),
@@ -386,7 +385,9 @@ void BuildConf::markSuperseded() {
     m_superseded.assign(m_entries.size(), false);
     for (size_t k = 0; k + 1 < keys.size(); ++k) {
         if (keys[k].first != keys[k + 1].first) continue;
-        const size_t earlier = keys[k].second, later = keys[k + 1].second;
+        size_t last = k + 1;
+        while (last + 1 < keys.size() && keys[last + 1].first == keys[k].first) ++last;
+        const size_t earlier = keys[k].second, later = keys[last].second;
         m_superseded[earlier] = true;
         tellStandardError(buildListShown() + ":" + std::to_string(m_entries[earlier].line) + ": warning: " +
                           inQuotes(m_entries[earlier].outputName) + " is also the output of the entry on line " +

@@ -371,7 +371,7 @@ int main(int argc, char** argv) {
         }
 
         if (build.interrupted()) {
-            exitCode = g_terminated.load() != 0 ? 128 + SIGTERM : ARDWEN_INTERRUPT_STATUS;
+            exitCode = g_terminated.load() != 0 ? 128 + SIGTERM : static_cast<int>(ARDWEN_INTERRUPT_STATUS);
             g_run.report.interruptedBy = g_terminated.load() != 0 ? "SIGTERM" : "SIGINT";
             logger->debug(1, "Exiting Ardwen. The build was interrupted.");
         } else if (build.failedOutputs() != 0) {
