@@ -239,7 +239,7 @@ TEST_F(ArdwenEndToEnd, ReadOnlyFileAndFolderAreNotWritten) {
                                               fs::perms::others_read | fs::perms::others_exec);
     Start start;
     if (asNobody) {
-        start.beforeExec = [nobody]() {
+        start.beforeExec = [=]() {
             if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(126);
         };
     }
