@@ -31,6 +31,10 @@ const ArdwenMessage kCatalogue[] = {
      "the build starts", {nullptr, nullptr}},
     {MSG_FINISHED, SEVERITY_NOTICE,
      "the build has finished", {nullptr, nullptr}},
+    {MSG_CLOSE_BRACE_EXPECTED, SEVERITY_FATAL,
+     "\"}\" expected to close the entry", {"build list", "expected character code"}},
+    {MSG_INTERRUPTED, SEVERITY_ERROR,
+     "the build was interrupted", {"written", "not written"}},
 };
 // clang-format on
 

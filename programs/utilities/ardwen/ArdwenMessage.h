@@ -30,6 +30,8 @@ enum ArdwenMessageNumber : int32_t {
     MSG_XML_NOT_LOADED = 10,
     MSG_STARTED = 11,
     MSG_FINISHED = 12,
+    MSG_CLOSE_BRACE_EXPECTED = 13,
+    MSG_INTERRUPTED = 14,
 };
 
 struct ArdwenMessage {

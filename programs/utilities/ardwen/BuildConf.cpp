@@ -18,11 +18,14 @@
 #include "FileOps.h"
 #include "FileFactory.h"
 #include "FileUtils.h"
+#include "Progress.h"
 #include "StringUtils.h"
 #include "SystemInfo.h"
+#include "SystemProbe.h"
 #include "Tokenizer.h"
 #include "XmlNesting.h"
 #include "platform/NativePath.h"
+#include "platform/Registry.h"
 #include "platform/Stream.h"
 
 namespace Brolix {
@@ -54,13 +57,17 @@ std::string shownToken(const std::string& token) {
 
 // The one standard-error line about message `number`: where, the message's
 // words from the catalogue, and the detail.
-void tellMessage(int32_t number, const std::string& where, const std::string& detail) {
+size_t g_messagesTold = 0;
+
+std::string tellMessage(int32_t number, const std::string& where, const std::string& detail) {
+    ++g_messagesTold;
     const ArdwenMessage* message = findArdwenMessage(number);
     std::string line = where.empty() ? std::string() : where + ": ";
     if (message != nullptr && message->severity == SEVERITY_WARNING) line += "warning: ";
     line += message != nullptr ? message->text : "message " + std::to_string(number);
     line += detail;
     tellStandardError(line);
+    return line;
 }
 
 // Ends an opening that failed half-way so that nothing of it is committed: a
@@ -75,16 +82,104 @@ void discard(SmartPointer<FileBase>& file) {
 }
 
 // What a person can do something about when an output was not written: its
-// folder is missing, or its lock is held ("" when neither is known).
+// folder is missing, its lock is held, or the system refuses this account the
+// folder or the file, in the system's words ("" when none is known).
 std::string likelyReason(const std::string& outputPath, uint32_t code) {
     const std::string folder = getDirectory(outputPath);
     if (!folder.empty() && !fileExists(folder)) return "; the folder " + shown(folder) + " does not exist";
     if (code == FileException::FL_IS_LOCKED) {
         return "; its lock " + shown(outputPath + ".lock") +
-               " is held by another writer, or was left by an interrupted run and expires " +
-               std::to_string(FileBase::LOCK_SECONDS) + " seconds after it was taken";
+               " is held by another writer that is still running (or by a program that does not mark its "
+               "locks, until the lock expires)";
     }
-    return std::string();
+    const std::string problem = SystemProbe::writeProblem(shown(outputPath));
+    return problem.empty() ? std::string() : "; " + problem;
+}
+
+// Why the resource `name` could not be read: the store's own problem (which
+// names the store and, for a store that cannot be parsed, the line), else that
+// it is missing.
+std::string resourceProblem(const std::string& name) {
+    platform::RegistryKey key = nullptr;
+    const platform::RegistryStatus status =
+        platform::registryOpenKey(platform::RegistryRoot::LocalMachine, resourceKeyPath(), key);
+    platform::registryCloseKey(key);
+    if (status == platform::RegistryStatus::Failed) {
+        const std::string problem = platform::registryProblem();
+        if (!problem.empty()) return ": resource \"" + name + "\" cannot be read: " + problem;
+    }
+    return ": resource \"" + name + "\" not found";
+}
+
+// How much of a file is compared at a time.
+const size_t kComparePiece = 64 * 1024;
+
+// True when the configuration file at `path` holds exactly `text`: its size
+// first, then its bytes. A gzip file is compared by its content unpacked, since
+// the packed bytes carry a time stamp; a file at a ".gz" name that is not
+// packed never matches. Any failure to read counts as a difference.
+bool holdsText(const std::string& path, const std::string& text) {
+    std::vector<char> piece(kComparePiece);
+    if (getExtension(path) != "gz") {
+        if (!fileExists(path) || getFileSize(path) != text.size()) return false;
+        std::FILE* stream = platform::openStream(path, "rb");
+        if (stream == nullptr) return false;
+        size_t at = 0;
+        bool same = true;
+        while (same) {
+            const size_t got = std::fread(piece.data(), 1, piece.size(), stream);
+            if (got == 0) break;
+            same = at + got <= text.size() && std::memcmp(piece.data(), text.data() + at, got) == 0;
+            at += got;
+        }
+        same = same && !std::ferror(stream) && at == text.size();
+        std::fclose(stream);
+        return same;
+    }
+    // The magic bytes first: the library reads a file that is not packed as it is.
+    {
+        std::FILE* stream = platform::openStream(path, "rb");
+        if (stream == nullptr) return false;
+        unsigned char magic[2] = {0, 0};
+        const bool packed = std::fread(magic, 1, 2, stream) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+        std::fclose(stream);
+        if (!packed) return false;
+    }
+    try {
+        SmartPointer<FileBase> file = makeFile(path);
+        file->open(FileBase::ACCESS_READ);
+        size_t at = 0;
+        bool same = true;
+        while (same && !file->isEOF()) {
+            const uint64_t got = file->readBytes(piece.data(), piece.size());
+            if (got == 0) break;
+            same = at + got <= text.size() && std::memcmp(piece.data(), text.data() + at, got) == 0;
+            at += static_cast<size_t>(got);
+        }
+        file->close();
+        return same && at == text.size();
+    } catch (...) {
+        return false;
+    }
+}
+
+// The key under which two spellings of one output path meet.
+std::string outputKey(const std::string& path) {
+    return std::filesystem::path(shown(path)).lexically_normal().string();
+}
+
+// Names of outputs in the interruption line: at most this many of each kind.
+const size_t kNamesShown = 10;
+
+std::string nameList(const std::vector<std::string>& names) {
+    if (names.empty()) return "none";
+    std::string list;
+    for (size_t i = 0; i < names.size() && i < kNamesShown; ++i) {
+        if (i > 0) list += ", ";
+        list += names[i];
+    }
+    if (names.size() > kNamesShown) list += " and " + std::to_string(names.size() - kNamesShown) + " more";
+    return list;
 }
 
 // True when both paths name one existing file, through links too.
@@ -153,6 +248,8 @@ const TiXmlElement* nextObject(const TiXmlNode* node) {
 
 void setFatalEnding(FatalEnding ending) { g_fatalEnding = ending; }
 
+size_t numberedMessagesTold() { return g_messagesTold; }
+
 // ---------------------------------------------------------------------------
 // Reading the XML vocabulary
 
@@ -220,25 +317,100 @@ void escapeBackslashes(const std::string& text, std::string& out) {
     }
 }
 
-void tellStandardError(const std::string& text) {
-    const std::string line = "ardwen: " + text + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+void tellStandardError(const std::string& text) { Progress::tellLine("ardwen: " + text + "\n"); }
+
+const char* outputStateName(OutputState state) {
+    switch (state) {
+        case OutputState::NotBuilt: return "not built";
+        case OutputState::Written: return "written";
+        case OutputState::Unchanged: return "unchanged";
+        case OutputState::WouldChange: return "would change";
+        case OutputState::Failed: return "failed";
+        case OutputState::Superseded: return "superseded";
+    }
+    return "unknown";
 }
 
 // ---------------------------------------------------------------------------
 // The build run
 
 BuildConf::BuildConf(SmartPointer<LoggerUnit> logger, const std::string& buildListArgument)
-    : m_logger(logger) {
+    : BuildConf(logger, buildListArgument, BuildOptions()) {}
+
+BuildConf::BuildConf(SmartPointer<LoggerUnit> logger, const std::string& buildListArgument, BuildOptions options)
+    : m_options(std::move(options)), m_logger(logger) {
+    run(buildListArgument);
+}
+
+void BuildConf::run(const std::string& buildListArgument) {
     debug(2, "Building configuration files...");
     readBuildList(buildListArgument);
     if (m_entries.empty())
-        endWithFatal(MSG_EMPTY_PLAN, ParamStream(), EXIT_EMPTY_PLAN, "", Told{shown(buildListPath()), ""});
+        endWithFatal(MSG_EMPTY_PLAN, ParamStream(), EXIT_EMPTY_PLAN, "", Told{buildListShown(), ""});
+    m_records.resize(m_entries.size());
+    for (size_t i = 0; i < m_entries.size(); ++i)
+        m_records[i].path = m_configurationDir + m_entries[i].outputName;
+    markSuperseded();
     if (debugLevel() == 5) reportPlan();
     debug(1, "Creating output files...");
-    for (const BuildEntry& entry : m_entries) createOutputFile(entry);
+    Progress* progress = m_options.progress;
+    if (progress != nullptr) progress->start(m_entries.size());
+    for (size_t i = 0; i < m_entries.size() && !stopRequested(); ++i) {
+        if (progress != nullptr) progress->enter(i, m_entries[i].outputName);
+        createOutputFile(m_entries[i], m_records[i]);
+    }
+    if (progress != nullptr) progress->finish();
+    if (m_interrupted) {
+        reportInterruption();
+        return;
+    }
     debug(2, "Finished building configuration files.");
+}
+
+bool BuildConf::stopRequested() {
+    if (!m_interrupted && m_options.stop != nullptr && m_options.stop->load() != 0) m_interrupted = true;
+    return m_interrupted;
+}
+
+std::string BuildConf::buildListShown() const {
+    return m_fromStandardInput ? std::string("standard input") : shown(buildListPath());
+}
+
+void BuildConf::markSuperseded() {
+    // The last entry of each output decides its text; earlier ones are told.
+    std::vector<std::pair<std::string, size_t>> keys;
+    for (size_t i = 0; i < m_entries.size(); ++i) keys.emplace_back(outputKey(m_records[i].path), i);
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    m_superseded.assign(m_entries.size(), false);
+    for (size_t k = 0; k + 1 < keys.size(); ++k) {
+        if (keys[k].first != keys[k + 1].first) continue;
+        size_t last = k + 1;
+        while (last + 1 < keys.size() && keys[last + 1].first == keys[k].first) ++last;
+        const size_t earlier = keys[k].second, later = keys[last].second;
+        m_superseded[earlier] = true;
+        tellStandardError(buildListShown() + ":" + std::to_string(m_entries[earlier].line) + ": warning: " +
+                          inQuotes(m_entries[earlier].outputName) + " is also the output of the entry on line " +
+                          std::to_string(m_entries[later].line) + ", whose text is the one that stays");
+    }
+}
+
+void BuildConf::reportInterruption() {
+    std::vector<std::string> written, unchanged, notWritten;
+    for (size_t i = 0; i < m_records.size(); ++i) {
+        const std::string& name = m_entries[i].outputName;
+        switch (m_records[i].state) {
+            case OutputState::Written: written.push_back(name); break;
+            case OutputState::Unchanged: unchanged.push_back(name); break;
+            default: notWritten.push_back(name); break;
+        }
+    }
+    std::string notWrittenText = nameList(notWritten);
+    if (!unchanged.empty()) notWrittenText += "; left unchanged: " + nameList(unchanged);
+    if (!m_logger.isNull())
+        m_logger->error(MSG_INTERRUPTED, ParamStream().addText(nameList(written)).addText(notWrittenText));
+    tellMessage(MSG_INTERRUPTED, "",
+                " before its end; written: " + nameList(written) + "; not written: " + notWrittenText);
 }
 
 BuildConf::~BuildConf() = default;
@@ -266,7 +438,9 @@ void BuildConf::endWithFatal(int32_t number, ParamStream params, int exitCode, c
         m_logger->fatal(number, std::move(params));
         if (!note.empty()) debug(1, note.c_str());
     }
-    tellMessage(number, line.where, line.detail);
+    const std::string toldLine = tellMessage(number, line.where, line.detail);
+    if (m_options.progress != nullptr) m_options.progress->finish();
+    if (m_options.beforeFatalExit) m_options.beforeFatalExit(*this, exitCode, toldLine);
     // The logging chain has written the message by the time fatal returns; exit
     // flushes the streams that are still open.
     if (g_fatalEnding != nullptr) g_fatalEnding(exitCode);
@@ -291,18 +465,38 @@ void BuildConf::reportPlan() {
 
 void BuildConf::readBuildList(const std::string& argument) {
     debug(3, "Reading configuration...");
+    if (argument == "-") {
+        // The list comes through a pipe; its paths are relative to the current
+        // directory.
+        m_fromStandardInput = true;
+        m_configurationDir = getCurrentDirectory();
+        normaliseSeparators(m_configurationDir);
+        ensureTrailingSeparator(m_configurationDir);
+        m_buildListName = "-";
+        debug(4, "Reading file \"%s\"...", std::string("-"));
+        std::string text;
+        char piece[4096];
+        size_t got = 0;
+        while ((got = std::fread(piece, 1, sizeof piece, stdin)) > 0) text.append(piece, got);
+        if (std::ferror(stdin))
+            endWithFatal(MSG_BUILD_LIST_UNREADABLE, ParamStream().addText("-").addText("Unknown"),
+                         EXIT_BUILD_LIST_READ, "", Told{buildListShown(), ": reading failed"});
+        parseBuildList(text);
+        debug(3, "Finished reading configuration.");
+        return;
+    }
     if (!argument.empty()) {
         m_configurationDir = getDirectory(argument);
         m_buildListName = getFileName(argument);
     } else {
         if (getResource("ConfigurationDir", m_configurationDir) != 0)
             endWithFatal(MSG_NO_RESOURCE, ParamStream(), EXIT_NO_RESOURCE, "",
-                         Told{"", ": resource \"ConfigurationDir\" not found"});
+                         Told{"", resourceProblem("ConfigurationDir")});
         normaliseSeparators(m_configurationDir);
         ensureTrailingSeparator(m_configurationDir);
         if (getResource("ArdwenFile", m_buildListName) != 0)
             endWithFatal(MSG_NO_RESOURCE, ParamStream(), EXIT_NO_RESOURCE, "",
-                         Told{"", ": resource \"ArdwenFile\" not found"});
+                         Told{"", resourceProblem("ArdwenFile")});
     }
     const std::string path = buildListPath();
     debug(4, "Reading file \"%s\"...", path);
@@ -340,10 +534,23 @@ void BuildConf::parseBuildList(const std::string& text) {
     CppSearcher searcher;
     Tokenizer tokenizer(text, searcher);
     Token token;
+    // The line of the token just read, counted on from the last one asked for.
+    size_t countedTo = 0, countedLine = 1;
+    auto line = [&]() {
+        const size_t position = std::min(tokenizer.previousPosition(), text.size());
+        if (position > countedTo) {
+            countedLine += static_cast<size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(countedTo),
+                                                          text.begin() + static_cast<std::ptrdiff_t>(position), '\n'));
+            countedTo = position;
+        }
+        return countedLine;
+    };
     // "list:line" of the token just read, for standard error.
-    auto where = [&]() {
-        const auto start = text.begin() + static_cast<std::ptrdiff_t>(tokenizer.previousPosition());
-        return shown(buildListPath()) + ":" + std::to_string(1 + std::count(text.begin(), start, '\n'));
+    auto where = [&]() { return buildListShown() + ":" + std::to_string(line()); };
+    auto closeExpected = [&](const std::string& lineText, const std::string& found) {
+        endWithFatal(MSG_CLOSE_BRACE_EXPECTED, ParamStream().addText(buildListPath()).addNumber('}'),
+                     EXIT_BUILD_LIST_SYNTAX, "",
+                     Told{buildListShown() + ":" + lineText, " " + inQuotes(pending.outputName) + ", " + found});
     };
     while (tokenizer.nextToken(token)) {
         const std::string& word = token.text;
@@ -353,6 +560,7 @@ void BuildConf::parseBuildList(const std::string& text) {
             case NAME:
                 pending.outputName = word;
                 stripQuotes(pending.outputName);
+                pending.line = line();
                 state = OPEN;
                 break;
             case OPEN:
@@ -370,6 +578,14 @@ void BuildConf::parseBuildList(const std::string& text) {
                 state = FILES;
                 break;
             case FILES:
+                if (word == "{") {
+                    // The last name was the next entry's output: this entry
+                    // lacks its end.
+                    closeExpected(std::to_string(line()),
+                                  pending.xmlFiles.empty()
+                                      ? std::string("found \"{\"")
+                                      : "found the next entry " + shownToken(pending.xmlFiles.back()) + " {");
+                }
                 if (word == "}") {
                     if (pending.xmlFiles.empty())
                         endWithFatal(MSG_ENTRY_WITHOUT_XML, ParamStream().addText(buildListPath()),
@@ -385,7 +601,15 @@ void BuildConf::parseBuildList(const std::string& text) {
                 break;
         }
     }
-    // An entry still open at the end of the text is dropped.
+    // An entry still open at the end of the text is a syntax error, not an
+    // entry to drop in silence.
+    if (state == OPEN) {
+        endWithFatal(MSG_OPEN_BRACE_EXPECTED, ParamStream().addText(buildListPath()).addNumber('{'),
+                     EXIT_BUILD_LIST_SYNTAX, "",
+                     Told{buildListShown() + ":" + std::to_string(pending.line),
+                          " " + inQuotes(pending.outputName) + ", found the end of the list"});
+    }
+    if (state == FILES) closeExpected(std::to_string(pending.line), "found the end of the list");
 }
 
 // ---------------------------------------------------------------------------
@@ -404,9 +628,9 @@ XmlDocumentPtr BuildConf::loadXmlFile(const std::string& path) {
     // The file is read and prepared here the way the XML library loads a file
     // itself, and parsed where no depth of nesting can harm the builder.
     XmlLoad load = XmlLoad::Rejected;
+    std::unique_ptr<char[]> content;
+    size_t size = 0;
     {
-        std::unique_ptr<char[]> content;
-        size_t size = 0;
         switch (readWholeFile(path, content, size)) {
             case FileRead::Read:
                 size = normaliseXmlText(content.get(), size);
@@ -438,8 +662,24 @@ XmlDocumentPtr BuildConf::loadXmlFile(const std::string& path) {
                   "file.";
         endWithFatal(MSG_XML_NOT_PARSED, ParamStream().addText(path).addText(problem), EXIT_XML);
     }
-    if (document->Error())
-        endWithFatal(MSG_XML_NOT_PARSED, ParamStream().addText(path).addText(document->ErrorDesc()), EXIT_XML);
+    if (document->Error()) {
+        // The place of the error: the text is parsed once more, this time with
+        // the rows and columns tracked (a tab counts as one column).
+        std::string place;
+        if (load == XmlLoad::Rejected && content != nullptr) {
+            XmlDocumentPtr again(new (std::nothrow) TiXmlDocument(path));
+            if (again != nullptr) {
+                again->SetTabSize(1);
+                parseXmlText(again, content.get(), size, MAX_XML_NESTING);
+                if (again->Error() && again->ErrorRow() > 0)
+                    place = ":" + std::to_string(again->ErrorRow()) + ":" + std::to_string(again->ErrorCol());
+            }
+        }
+        const std::string description = document->ErrorDesc();
+        endWithFatal(MSG_XML_NOT_PARSED, ParamStream().addText(path).addText(description), EXIT_XML, "",
+                     Told{shown(path) + place, ": " + description});
+    }
+    content.reset();
 
     debug(3, "Finished parsing file.");
     return document;
@@ -501,8 +741,8 @@ void BuildConf::produceOutputData(int depth, const TiXmlElement* object, std::st
 // ---------------------------------------------------------------------------
 // Output files
 
-void BuildConf::createOutputFile(const BuildEntry& entry) {
-    const std::string outputPath = m_configurationDir + entry.outputName;
+void BuildConf::createOutputFile(const BuildEntry& entry, OutputRecord& record) {
+    const std::string& outputPath = record.path;
     debug(3, "Creating output file \"%s\"...", outputPath);
 
     // The whole file's text is gathered in one buffer. Its room is taken at once
@@ -525,6 +765,7 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
     bool outOfMemory = false;
     try {
         for (const std::string& name : entry.xmlFiles) {
+            if (stopRequested()) return;
             const std::string xmlPath = m_configurationDir + name;
             document.reset();
             document = loadXmlFile(xmlPath);
@@ -550,13 +791,43 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
         endWithFatal(MSG_NO_MEMORY, ParamStream(), EXIT_XML, "", Told{shown(outputPath), ""});
     }
 
+    record.produced = true;
+    record.size = buffer.size();
+    if (stopRequested()) return;
+    commitOutput(entry, buffer, record);
+}
+
+void BuildConf::commitOutput(const BuildEntry& entry, const std::string& text, OutputRecord& record) {
+    const std::string& outputPath = record.path;
+    const size_t index = static_cast<size_t>(&entry - m_entries.data());
+    const bool superseded = index < m_superseded.size() && m_superseded[index];
     debug(4, "Writing data to file...");
     // Writing over one of the entry's own XML files would destroy its source.
     for (const std::string& name : entry.xmlFiles) {
         if (isSameFile(outputPath, m_configurationDir + name)) {
             outputNotWritten(
-                outputPath, FileException(FileException::FL_ERROR).codeText(),
+                record, FileException(FileException::FL_ERROR).codeText(),
                 ": it is the entry's own XML file " + inQuotes(name) + ", which is kept unchanged");
+            return;
+        }
+    }
+    if (m_options.mode != BuildMode::Write) {
+        // A later entry's text is the one the file gets: this one is neither
+        // compared nor written.
+        if (superseded) {
+            record.state = OutputState::Superseded;
+            debug(3, "Output file \"%s\" is left to a later entry of the same name.", entry.outputName);
+            return;
+        }
+        if (holdsText(outputPath, text)) {
+            record.state = OutputState::Unchanged;
+            debug(3, "Left output file \"%s\" unchanged: it holds the same text.", entry.outputName);
+            return;
+        }
+        if (m_options.mode == BuildMode::Check) {
+            record.state = OutputState::WouldChange;
+            ++m_changedOutputs;
+            debug(3, "Output file \"%s\" would change.", entry.outputName);
             return;
         }
     }
@@ -564,29 +835,37 @@ void BuildConf::createOutputFile(const BuildEntry& entry) {
     try {
         file = makeFile(outputPath);
         file->open(OUTPUT_ACCESS);
-        if (!file->writeText(buffer))
+        if (!file->writeText(text))
             BROLIX_THROW(FileException, FileException::FL_WRITE, outputPath);
+        // The last point at which a stop request keeps the old file.
+        if (stopRequested()) {
+            discard(file);
+            debug(3, "Abandoned output file \"%s\": the build was interrupted.", entry.outputName);
+            return;
+        }
         file->close();
-        document.reset();
     } catch (FileException& e) {
         discard(file);
         e.addLocation("BuildConf.cpp", 240);
-        outputNotWritten(outputPath, e.codeText(), ": " + e.describe() + likelyReason(outputPath, e.code()));
+        outputNotWritten(record, e.codeText(), ": " + e.describe() + likelyReason(outputPath, e.code()));
         return;
     } catch (...) {
         discard(file);
-        outputNotWritten(outputPath, "Unknown", ": unknown error" + likelyReason(outputPath, 0));
+        outputNotWritten(record, "Unknown", ": unknown error" + likelyReason(outputPath, 0));
         return;
     }
+    record.state = OutputState::Written;
     debug(3, "Created output file \"%s\".", entry.outputName);
 }
 
-void BuildConf::outputNotWritten(const std::string& outputPath, const std::string& codeText,
-                                 const std::string& detail) {
+void BuildConf::outputNotWritten(OutputRecord& record, const std::string& codeText, const std::string& detail) {
     ++m_failedOutputs;
+    record.state = OutputState::Failed;
+    record.code = codeText;
+    record.reason = detail.size() > 2 && detail.compare(0, 2, ": ") == 0 ? detail.substr(2) : detail;
     if (!m_logger.isNull())
-        m_logger->error(MSG_OUTPUT_NOT_WRITTEN, ParamStream().addText(outputPath).addText(codeText));
-    tellMessage(MSG_OUTPUT_NOT_WRITTEN, shown(outputPath), detail);
+        m_logger->error(MSG_OUTPUT_NOT_WRITTEN, ParamStream().addText(record.path).addText(codeText));
+    tellMessage(MSG_OUTPUT_NOT_WRITTEN, shown(record.path), detail);
 }
 
 }  // namespace Brolix

@@ -12,8 +12,10 @@
 /// buffer.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,17 +35,70 @@ namespace Brolix {
 struct BuildEntry {
     std::string outputName;
     std::vector<std::string> xmlFiles;
+    /// The line of the build list the entry starts on (1 for the first).
+    size_t line = 0;
+};
+
+/// What a build does with the configuration text it produces.
+enum class BuildMode {
+    Write,        ///< replaces every configuration file
+    OnlyChanged,  ///< replaces only the files whose content differs from the new text
+    Check,        ///< writes nothing; compares every file with the new text
+};
+
+/// What became of one configuration file of the plan.
+enum class OutputState {
+    NotBuilt,     ///< the build ended (fatal failure, interruption) before it
+    Written,      ///< replaced with the new text
+    Unchanged,    ///< it already held the new text and was left untouched
+    WouldChange,  ///< check mode: the new text differs from the file (or it is missing)
+    Failed,       ///< the file could not be written (ERROR 9)
+    Superseded,   ///< a later entry of the list has the same output, and its text stays
+};
+
+/// The words of a state as the report writes them: "written", "would change"...
+const char* outputStateName(OutputState state);
+
+/// One configuration file of the plan and what became of it.
+struct OutputRecord {
+    std::string path;  ///< library form, as in the messages
+    OutputState state = OutputState::NotBuilt;
+    /// The bytes of the configuration text (before compression), once produced.
+    bool produced = false;
+    uint64_t size = 0;
+    /// For a failed file: the reason in words and the error code ("60.17").
+    std::string reason;
+    std::string code;
+};
+
+class BuildConf;
+class Progress;
+
+/// How one build runs beyond the build list itself.
+struct BuildOptions {
+    BuildMode mode = BuildMode::Write;
+    /// Set (non-zero) by a stop request; checked between entries, between XML
+    /// files and before an output is committed. Null: never stops.
+    const std::atomic<int>* stop = nullptr;
+    /// Shows which file the build is on, when set.
+    Progress* progress = nullptr;
+    /// Called with the build as it stands, the exit code and the line standard
+    /// error has just been told, when a fatal failure is about to end the process.
+    std::function<void(const BuildConf&, int exitCode, const std::string& told)> beforeFatalExit;
 };
 
 /// Exit codes of the builder's fatal failures, and of a build that ran to its
 /// end without writing every configuration file.
 enum BuildExit : int {
+    EXIT_WOULD_CHANGE = 1,        ///< check mode: one or more configuration files would change
     EXIT_NO_RESOURCE = 2,         ///< "ConfigurationDir" or "ArdwenFile" missing
     EXIT_BUILD_LIST_READ = 3,     ///< the build list cannot be read
     EXIT_BUILD_LIST_SYNTAX = 4,   ///< the build list is malformed
     EXIT_EMPTY_PLAN = 5,          ///< the build list names no configuration file
     EXIT_XML = 6,                 ///< an XML file cannot be loaded or parsed
     EXIT_OUTPUT_NOT_WRITTEN = 7,  ///< one or more configuration files could not be written
+    EXIT_NO_LOGGER = 8,           ///< the logging chain cannot be set up
+    EXIT_OWN_OUTPUT = 9,          ///< standard output or the report could not be written
 };
 
 /// The deepest element nesting an XML file may have. The XML library needs
@@ -62,6 +117,10 @@ constexpr uint16_t OUTPUT_ACCESS = 0x02 | 0x04 | 0x08;
 /// running the program reads what went wrong.
 void tellStandardError(const std::string& text);
 
+/// How many numbered messages (WARNING, ERROR, FATAL) the build has told on
+/// standard error; each of them also went to the debug log.
+size_t numberedMessagesTold();
+
 /// How a fatal failure ends the build once its message is sent: without an
 /// ending of its own (null, the default) the process exits with the code. A
 /// program that runs many builds in one process, such as a fuzz target,
@@ -74,7 +133,10 @@ public:
     /// Performs the whole build. `buildListArgument` is the build list's path
     /// from the command line without outer quotes; empty means that the
     /// resources "ConfigurationDir" and "ArdwenFile" name it.
+    /// "-" reads the build list from standard input; its paths are then relative
+    /// to the current directory.
     BuildConf(SmartPointer<LoggerUnit> logger, const std::string& buildListArgument);
+    BuildConf(SmartPointer<LoggerUnit> logger, const std::string& buildListArgument, BuildOptions options);
     BuildConf(const BuildConf&) = delete;
     BuildConf& operator=(const BuildConf&) = delete;
     virtual ~BuildConf();
@@ -83,6 +145,14 @@ public:
     /// not be written (each reported with ERROR 9).
     size_t outputCount() const { return m_entries.size(); }
     size_t failedOutputs() const { return m_failedOutputs; }
+    /// Check mode: how many files the build would change.
+    size_t changedOutputs() const { return m_changedOutputs; }
+    /// True when a stop request ended the build before its end.
+    bool interrupted() const { return m_interrupted; }
+    /// One record per entry of the plan, in its order (empty until the list is read).
+    const std::vector<OutputRecord>& records() const { return m_records; }
+    /// The build list as standard error names it ("standard input" for "-").
+    std::string buildListShown() const;
 
 private:
     /// What standard error tells about a message beyond its words: the file
@@ -92,10 +162,15 @@ private:
         std::string detail;
     };
 
+    void run(const std::string& buildListArgument);
+    bool stopRequested();
     void readBuildList(const std::string& argument);
+    void markSuperseded();
+    void reportInterruption();
     void parseBuildList(const std::string& text);
     void reportPlan();
-    void createOutputFile(const BuildEntry& entry);
+    void createOutputFile(const BuildEntry& entry, OutputRecord& record);
+    void commitOutput(const BuildEntry& entry, const std::string& text, OutputRecord& record);
     XmlDocumentPtr loadXmlFile(const std::string& path);
     void produceOutputData(int depth, const TiXmlElement* object, std::string& out);
 
@@ -110,10 +185,15 @@ private:
                                    const std::string& note = std::string(), const Told& told = Told());
     /// Reports an output file that was not written: ERROR 9 with `codeText`,
     /// and `detail` after the message's words on standard error.
-    void outputNotWritten(const std::string& outputPath, const std::string& codeText,
-                          const std::string& detail);
+    void outputNotWritten(OutputRecord& record, const std::string& codeText, const std::string& detail);
 
     std::vector<BuildEntry> m_entries;
+    std::vector<OutputRecord> m_records;
+    BuildOptions m_options;
+    std::vector<bool> m_superseded;
+    bool m_fromStandardInput = false;
+    bool m_interrupted = false;
+    size_t m_changedOutputs = 0;
     std::string m_configurationDir;
     std::string m_buildListName;
     SmartPointer<LoggerUnit> m_logger;

@@ -162,7 +162,6 @@ TEST_F(BuildConfTest, BuildListsGiveTheirPlans) {
         {"one {x}\r\ntwo\r\n{\r\n y z\r\n}\r\n// end\r\n", "one\n\t- x\ntwo\n\t- y\n\t- z"},
         {"\xEF\xBB\xBF\"a.conf\" { \"x.xml\" }", "a.conf\n\t- x.xml"},
         {"\"o\" { \"x.xml\" } \"o\" { \"y.xml\" }", "o\n\t- x.xml\no\n\t- y.xml"},
-        {"\"a\" { \"x.xml\" } \"b\" { \"y.xml\"", "a\n\t- x.xml"},
     };
     const char* const xmlFiles[] = {"x.xml", "y.xml", "z.xml", "x", "y", "z"};
     for (const char* name : xmlFiles) write(name, kSimpleXml);
@@ -191,7 +190,12 @@ TEST_F(BuildConfTest, BadBuildListsEndTheProcess) {
         {"\"a\" { }", 4, "M4.7 s%s ;"},
         {"// only a comment\n\n", 5, "M4.2"},
         {"", 5, "M4.2"},
-        {"\"a\" { \"x.xml\"", 5, "M4.2"},
+        // An entry without its end is an error, never dropped: at the end of the
+        // list, or where the next entry begins.
+        {"\"a\" { \"x.xml\"", 4, "M4.13 s%s ; n125 ;"},
+        {"\"a\" { \"x.xml\"\n\"b\" { \"y.xml\" }", 4, "M4.13 s%s ; n125 ;"},
+        {"\"a\" { {", 4, "M4.13 s%s ; n125 ;"},
+        {"\"a\" { \"x.xml\" }\n\"b\"", 4, "M4.6 s%s ; n123 ;"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.list);

@@ -112,7 +112,7 @@ TEST(XmlNestingTest, ScanAgreesWithTheLibraryOnRandomDocuments) {
         "<?xml version='1.0'?>", "<?xml version='1.0' encoding='ISO-8859-1'?>", "\xE3", "\xC3\xA9", "text", " ",
         "\r\n", "\r", "<!DOCTYPE a>", "<?pi x?>", "&amp;", "&#60;", "<a y=z>", "\xEF\xBB\xBF", "\"", "'", ">",
         "/>", "<", "</", "\xF0", "<_q>", "</_q>", "\xE3</a>", "</a >", "</b\n>", "&#x", "&#", "x;", "#1;", ";",
-        "<\xEF\xBB\xBF" "a>", "<a x='1' x='2'>", "<!--", "-->", "<![CDATA[", "]]>",
+        ("<\xEF\xBB\xBF" "a>"), "<a x='1' x='2'>", "<!--", "-->", "<![CDATA[", "]]>",
     };
     // clang-format on
     const size_t count = sizeof fragments / sizeof fragments[0];

@@ -4,6 +4,13 @@
 #include "LogReceiver.h"
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg(argv[i]);
+        if (arg == "--version" || arg == "-V") {
+            std::fputs("brolix-logreceiver " BROLIX_VERSION "\n", stdout);
+            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? Brolix::RECEIVER_OK : Brolix::RECEIVER_FAILED;
+        }
+    }
     Brolix::LogReceiverOptions options;
     std::string error;
     if (!Brolix::parseLogReceiverArguments(argc - 1, argv + 1, options, error)) {

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -226,6 +227,24 @@ protected:
     std::string atRoot(std::string text) const {
         for (size_t at; (at = text.find("#ROOT#")) != std::string::npos;) text.replace(at, 6, root);
         return text;
+    }
+
+    /// The names in a directory, sorted.
+    std::vector<std::string> names(const std::string& directory) const {
+        std::vector<std::string> found;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(directory, ec)) found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    /// What tells a file untouched: its inode, size and time stamps, as text.
+    std::string identity(const std::string& path) const {
+        struct stat s;
+        if (stat(path.c_str(), &s) != 0) return "missing";
+        return std::to_string(s.st_ino) + " " + std::to_string(s.st_size) + " " + std::to_string(s.st_mtim.tv_sec) +
+               "." + std::to_string(s.st_mtim.tv_nsec) + " " + std::to_string(s.st_ctim.tv_sec) + "." +
+               std::to_string(s.st_ctim.tv_nsec);
     }
 
     std::string defaultLog() const { return root + "Log/ArdwenDebugLog.log"; }
