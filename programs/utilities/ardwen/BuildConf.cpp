@@ -327,6 +327,7 @@ const char* outputStateName(OutputState state) {
         case OutputState::WouldChange: return "would change";
         case OutputState::Failed: return "failed";
         case OutputState::Superseded: return "superseded";
+        case OutputState::Waiting: return "not built";
     }
     return "unknown";
 }
@@ -355,10 +356,13 @@ void BuildConf::run(const std::string& buildListArgument) {
     debug(1, "Creating output files...");
     Progress* progress = m_options.progress;
     if (progress != nullptr) progress->start(m_entries.size());
+    m_batch.reset(new CommitBatch(OUTPUTS_PER_COMMIT));
     for (size_t i = 0; i < m_entries.size() && !stopRequested(); ++i) {
         if (progress != nullptr) progress->enter(i, m_entries[i].outputName);
         createOutputFile(m_entries[i], m_records[i]);
     }
+    // Outputs written whole are committed, also when the build was stopped.
+    commitWaitingOutputs();
     if (progress != nullptr) progress->finish();
     if (m_interrupted) {
         reportInterruption();
@@ -426,8 +430,15 @@ void BuildConf::debug(int32_t level, const char* format, const std::string& para
     m_logger->debug(level, format, ParamStream().addText(parameter));
 }
 
+void BuildConf::commitWaitingOutputs() {
+    if (m_batch) m_batch->commit();
+}
+
 void BuildConf::endWithFatal(int32_t number, ParamStream params, int exitCode, const std::string& note,
                              const Told& told) {
+    // What was written before the failure is committed, as it would have been
+    // had each output been committed at once.
+    commitWaitingOutputs();
     Told line = told;
     if (line.where.empty() && line.detail.empty()) {
         const std::vector<std::string> texts = parameterValues(params.text());
@@ -831,6 +842,16 @@ void BuildConf::commitOutput(const BuildEntry& entry, const std::string& text, O
             return;
         }
     }
+    // A waiting commit holds its output's lock: an output written again (under
+    // the same or another spelling) waits for the earlier commit.
+    if (m_batch && m_batch->size() > 0 && (m_batch->waits(outputPath) || index > 0)) {
+        for (size_t k = 0; k < index; ++k) {
+            if (m_records[k].state == OutputState::Waiting && outputKey(m_records[k].path) == outputKey(outputPath)) {
+                commitWaitingOutputs();
+                break;
+            }
+        }
+    }
     SmartPointer<FileBase> file;
     try {
         file = makeFile(outputPath);
@@ -843,7 +864,25 @@ void BuildConf::commitOutput(const BuildEntry& entry, const std::string& text, O
             debug(3, "Abandoned output file \"%s\": the build was interrupted.", entry.outputName);
             return;
         }
-        file->close();
+        if (!m_batch) {
+            file->close();
+        } else {
+            record.state = OutputState::Waiting;
+            const std::string name = entry.outputName;
+            OutputRecord* waiting = &record;
+            m_batch->add(file, [this, waiting, name, outputPath](const FileException* failure) {
+                if (failure == nullptr) {
+                    waiting->state = OutputState::Written;
+                    debug(3, "Created output file \"%s\".", name);
+                    return;
+                }
+                FileException e(*failure);
+                e.addLocation("BuildConf.cpp", 240);
+                outputNotWritten(*waiting, e.codeText(),
+                                 ": " + e.describe() + likelyReason(outputPath, e.code()));
+            });
+            return;
+        }
     } catch (FileException& e) {
         discard(file);
         e.addLocation("BuildConf.cpp", 240);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "CommitBatch.h"
 #include "LoggerUnit.h"
 #include "ParamStream.h"
 #include "SmartPointer.h"
@@ -54,6 +55,7 @@ enum class OutputState {
     WouldChange,  ///< check mode: the new text differs from the file (or it is missing)
     Failed,       ///< the file could not be written (ERROR 9)
     Superseded,   ///< a later entry of the list has the same output, and its text stays
+    Waiting,      ///< written whole, its commit waits with the others (see CommitBatch)
 };
 
 /// The words of a state as the report writes them: "written", "would change"...
@@ -111,7 +113,16 @@ constexpr size_t MAX_XML_NESTING = 2000;
 /// The new text goes to "name.tmp", which replaces the target in one rename
 /// when the file is closed: readers, a crash or a full disk never leave a
 /// partial configuration file, and a failed write keeps the old one.
+#ifdef ARDWEN_OUTPUT_ACCESS
+// A build for measurements only: the benchmark compares the safe update with
+// writing the outputs in place (access value 110).
+constexpr uint16_t OUTPUT_ACCESS = ARDWEN_OUTPUT_ACCESS;
+#else
 constexpr uint16_t OUTPUT_ACCESS = 0x02 | 0x04 | 0x08;
+#endif
+/// How many written outputs wait, their locks held, before their data is made
+/// durable together (each holds a few descriptors meanwhile).
+constexpr size_t OUTPUTS_PER_COMMIT = 64;
 
 /// Writes "ardwen: " and `text` as one line on standard error, where a person
 /// running the program reads what went wrong.
@@ -186,6 +197,8 @@ private:
     /// Reports an output file that was not written: ERROR 9 with `codeText`,
     /// and `detail` after the message's words on standard error.
     void outputNotWritten(OutputRecord& record, const std::string& codeText, const std::string& detail);
+    /// Commits the outputs whose commits wait (see m_batch).
+    void commitWaitingOutputs();
 
     std::vector<BuildEntry> m_entries;
     std::vector<OutputRecord> m_records;
@@ -198,6 +211,9 @@ private:
     std::string m_buildListName;
     SmartPointer<LoggerUnit> m_logger;
     size_t m_failedOutputs = 0;
+    /// Written outputs wait here, their locks held, so that their data reaches
+    /// the disk together; each counts as created when its commit is done.
+    std::unique_ptr<CommitBatch> m_batch;
 };
 
 /// The first child element of `parent` named `name`; null when there is none or

@@ -170,11 +170,13 @@ TEST_F(ArdwenEndToEnd, DebugLinesAtEachLevel) {
         "debug-3 Creating DOM tree from \"" + conf + "xml/b.xml\"...",
         "debug-3 Finished parsing file.",
         "debug-4 Writing data to file...",
-        "debug-3 Created output file \"a.conf\".",
         "debug-3 Creating output file \"" + conf + "c.conf.gz\"...",
         "debug-3 Creating DOM tree from \"" + conf + "xml/c.xml\"...",
         "debug-3 Finished parsing file.",
         "debug-4 Writing data to file...",
+        // Written outputs are committed together; each is created when its
+        // commit is done.
+        "debug-3 Created output file \"a.conf\".",
         "debug-3 Created output file \"c.conf.gz\".",
         "debug-2 Finished building configuration files.",
         "debug-1 Exiting Ardwen. Building seems to have been successful.",

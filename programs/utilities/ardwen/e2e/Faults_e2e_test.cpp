@@ -333,14 +333,13 @@ std::string writeFortyOutputs(ArdwenEndToEnd* fixture, std::vector<std::string>&
     return chainWithLeavesOutput(20, 20000);
 }
 
-/// Waits until the file at `path` no longer holds kOld, or `pid` has ended
-/// (false then).
-bool waitForNewText(pid_t pid, const std::string& path) {
+/// Waits until the file at `path` exists, or `pid` has ended (false then).
+bool waitForFile(pid_t pid, const std::string& path) {
     for (;;) {
         siginfo_t info = {};
         if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
             return false;
-        if (sizeOf(path) != sizeof kOld - 1) return true;
+        if (fs::exists(path)) return true;
         usleep(200);
     }
 }
@@ -364,10 +363,12 @@ TEST_F(Interruption, AStopRequestEndsTheBuildCleanly) {
         fs::remove_all(root + "Log");
         const pid_t pid = startArdwen({"--installdir=" + root, "--report=" + root + "report.json",
                                        root + "conf/build.lst"});
-        // Stopped once the first file is written, for more than the second
-        // after which a terminal would see progress; the request comes while it
-        // is stopped and is seen when it goes on.
-        ASSERT_TRUE(waitForNewText(pid, root + "conf/" + outputs[0])) << "the build ended first";
+        // Stopped once the first file is written whole (the second one is on
+        // its way), for more than the second after which a terminal would see
+        // progress; the request comes while it is stopped and is seen when it
+        // goes on. The files written whole by then are committed, the one on
+        // its way is abandoned.
+        ASSERT_TRUE(waitForFile(pid, root + "conf/" + outputs[1] + ".tmp")) << "the build ended first";
         kill(pid, SIGSTOP);
         usleep(1200 * 1000);
         kill(pid, c.signal);
@@ -446,7 +447,7 @@ TEST_F(Interruption, ProgressShowsOnATerminalOnly) {
             shownText.append(buffer, static_cast<size_t>(got));
         }
     };
-    ASSERT_TRUE(waitForNewText(pid, root + "conf/" + outputs[0])) << "the build ended first";
+    ASSERT_TRUE(waitForFile(pid, root + "conf/" + outputs[1] + ".tmp")) << "the build ended first";
     kill(pid, SIGSTOP);
     usleep(1200 * 1000);
     kill(pid, SIGCONT);

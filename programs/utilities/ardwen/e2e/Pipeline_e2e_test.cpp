@@ -157,8 +157,8 @@ TEST_F(ArdwenEndToEnd, OnlyChangedLeavesFilesWithTheSameTextUntouched) {
     EXPECT_EQ(told, (std::vector<std::string>{
                         "debug-1 LoggerUnit: Created logger for the Ardwen module.",
                         "debug-1 Creating output files...",
-                        "debug-3 Created output file \"a.conf\".",
                         "debug-3 Left output file \"c.conf.gz\" unchanged: it holds the same text.",
+                        "debug-3 Created output file \"a.conf\".",  // when its commit is done
                         "debug-1 1 of 2 configuration files were unchanged and left alone.",
                         "debug-1 Exiting Ardwen. Building seems to have been successful.",
                         "debug-1 LoggerUnit: Destroyed logger for the Ardwen module.",
