@@ -43,9 +43,10 @@ void CommitBatch::commit() {
     const bool synced = platform::NewFile::syncAll(files);
     std::vector<std::string> committed;
     for (Waiting& w : waiting) {
+        const bool replaces = w.file->waitingFile() != nullptr;
         try {
             w.file->commitWaiting(synced, false);
-            committed.push_back(w.file->targetPath());
+            if (replaces) committed.push_back(w.file->targetPath());
             if (w.outcome) w.outcome(nullptr);
         } catch (FileException& e) {
             if (w.outcome) w.outcome(&e);
