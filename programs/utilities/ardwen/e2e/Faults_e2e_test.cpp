@@ -484,15 +484,16 @@ TEST_F(ArdwenEndToEnd, ConfigurationTextBeyondMemoryEndsWithFatalOne) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer ends a process itself when an allocation fails";
 #else
-    // Half a megabyte of XML, 900 levels deep, asks for 45 MB of text; the
-    // program may have 96 MiB of address space in all, enough to load it (on a
-    // stack reserved for as many levels as the file has elements, 40 MiB).
-    write("conf/xml/deep.xml", chainWithLeaves(900, 50000));
+    // A megabyte of XML, 900 levels deep, asks for 90 MB of text; the program
+    // may have 160 MiB of address space in all, enough to load it (on a stack
+    // reserved for as many levels as the file has elements, and with the
+    // allocator's own reservations) but not to hold the text.
+    write("conf/xml/deep.xml", chainWithLeaves(900, 100000));
     write("conf/build.lst", "\"out.conf\" { \"xml/deep.xml\" }\n");
     write("conf/out.conf", kOld);
     Start start;
     start.beforeExec = []() {
-        const rlimit limit = {96u << 20, 96u << 20};
+        const rlimit limit = {160u << 20, 160u << 20};
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
     };
     RunResult r = run({"--installdir=" + root, root + "conf/build.lst"}, start);
