@@ -14,5 +14,9 @@ int main(int argc, char** argv) {
         std::fputs(Brolix::logReceiverUsage().c_str(), stdout);
         return Brolix::RECEIVER_OK;
     }
+    if (options.version) {
+        std::fputs("brolix-logreceiver " LOGRECEIVER_VERSION "\n", stdout);
+        return Brolix::RECEIVER_OK;
+    }
     return Brolix::runLogReceiver(options);
 }
