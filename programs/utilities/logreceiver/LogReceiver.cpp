@@ -14,7 +14,6 @@
 #include "IPCException.h"
 #include "LogEntry.h"
 #include "LoggerUnit.h"
-#include "LoggerUnit.h"
 #include "MailSlot.h"
 #include "TimeException.h"
 #include "platform/Service.h"
