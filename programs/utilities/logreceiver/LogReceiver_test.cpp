@@ -91,6 +91,87 @@ TEST(LogReceiverTest, DescribesDatagrams) {
     }
 }
 
+TEST(LogReceiverTest, SystemLogRecordOfEachKindOfEntry) {
+    using Fields = std::vector<std::pair<std::string, std::string>>;
+    LogEntry debugEntry = messageEntry(LogEntry::NO_NUMBER, 0, "Creating output files...");
+    debugEntry.kind = LogEntry::KIND_DEBUG;
+    debugEntry.debugLevel = 1;
+    const struct {
+        LogEntry entry;
+        int priority;
+        const char* identifier;
+        const char* message;
+        Fields fields;
+        uint16_t eventId;
+    } cases[] = {
+        {messageEntry(11, 0, ""), 5, "ardwen", "(9.10.11) the build starts",
+         {{"BROLIX_SEVERITY", "NOTICE"},
+          {"BROLIX_APPLICATION", "9"},
+          {"BROLIX_MODULE", "10"},
+          {"BROLIX_MESSAGE_NUMBER", "11"},
+          {"BROLIX_THREAD", "4242"},
+          {"BROLIX_TIME", "2023-11-14T22:13:20Z"}},
+         11},
+        {messageEntry(9, 2, ParamStream().addText("out.cfg").addNumber(-7).text()), 3, "ardwen",
+         "(9.10.09) cannot write the configuration file (output file: out.cfg; error code: -7)",
+         {{"BROLIX_SEVERITY", "ERROR"},
+          {"BROLIX_APPLICATION", "9"},
+          {"BROLIX_MODULE", "10"},
+          {"BROLIX_MESSAGE_NUMBER", "9"},
+          {"BROLIX_THREAD", "4242"},
+          {"BROLIX_TIME", "2023-11-14T22:13:20Z"},
+          {"BROLIX_PARAMETER_1", "out.cfg"},
+          {"BROLIX_PARAMETER_2", "-7"}},
+         9},
+        // A number the builder does not send, FATAL.
+        {messageEntry(3, 4, ""), 2, "ardwen", "(9.10.03) (Message not found.)",
+         {{"BROLIX_SEVERITY", "FATAL"},
+          {"BROLIX_APPLICATION", "9"},
+          {"BROLIX_MODULE", "10"},
+          {"BROLIX_MESSAGE_NUMBER", "3"},
+          {"BROLIX_THREAD", "4242"},
+          {"BROLIX_TIME", "2023-11-14T22:13:20Z"}},
+         3},
+        // Another program's WARNING: its parameters as the log line shows them.
+        {messageEntry(9, 1, ParamStream().addText("x").addText("y\nz").text(), 3), 4, "brolix",
+         "(9.03.09) (Message not found.) Parameters: x  y\nz  ",
+         {{"BROLIX_SEVERITY", "WARNING"},
+          {"BROLIX_APPLICATION", "9"},
+          {"BROLIX_MODULE", "3"},
+          {"BROLIX_MESSAGE_NUMBER", "9"},
+          {"BROLIX_THREAD", "4242"},
+          {"BROLIX_TIME", "2023-11-14T22:13:20Z"},
+          {"BROLIX_PARAMETER_1", "x"},
+          {"BROLIX_PARAMETER_2", "y\nz"}},
+         9},
+        {debugEntry, 7, "ardwen", "(9.10) Creating output files...",
+         {{"BROLIX_SEVERITY", "debug-1"},
+          {"BROLIX_APPLICATION", "9"},
+          {"BROLIX_MODULE", "10"},
+          {"BROLIX_DEBUG_LEVEL", "1"},
+          {"BROLIX_THREAD", "4242"},
+          {"BROLIX_TIME", "2023-11-14T22:13:20Z"}},
+         0},
+        // CRITICAL; an event id only below 1000.
+        {messageEntry(1000, 3, ""), 2, "ardwen", "(9.10.1000) (Message not found.)",
+         {{"BROLIX_SEVERITY", "CRITICAL"},
+          {"BROLIX_APPLICATION", "9"},
+          {"BROLIX_MODULE", "10"},
+          {"BROLIX_MESSAGE_NUMBER", "1000"},
+          {"BROLIX_THREAD", "4242"},
+          {"BROLIX_TIME", "2023-11-14T22:13:20Z"}},
+         0},
+    };
+    for (const auto& c : cases) {
+        const platform::SystemLogRecord record = systemLogRecord(c.entry);
+        EXPECT_EQ(record.priority, c.priority) << c.message;
+        EXPECT_EQ(record.identifier, c.identifier) << c.message;
+        EXPECT_EQ(record.message, c.message);
+        EXPECT_EQ(record.fields, c.fields) << c.message;
+        EXPECT_EQ(record.eventId, c.eventId) << c.message;
+    }
+}
+
 TEST(LogReceiverTest, ParsesArguments) {
     const struct {
         std::vector<const char*> args;
@@ -102,6 +183,8 @@ TEST(LogReceiverTest, ParsesArguments) {
         {{}, true, "Brolix_Core", 0, 0},
         {{"--slot", "Other", "--count", "3", "--timeout", "1.5"}, true, "Other", 3, 1.5},
         {{"--slot=S", "--count=1", "--timeout=2"}, true, "S", 1, 2},
+        {{"--system-log", "--count=1"}, true, "Brolix_Core", 1, 0},
+        {{"--service"}, true, "Brolix_Core", 0, 0},
         {{"--count", "0"}, false, "", 0, 0},
         {{"--count", "-2"}, false, "", 0, 0},
         {{"--count", "3x"}, false, "", 0, 0},
@@ -127,6 +210,15 @@ TEST(LogReceiverTest, ParsesArguments) {
         EXPECT_EQ(options.slot, c.slot);
         EXPECT_EQ(options.count, c.count);
         EXPECT_EQ(options.timeoutSeconds, c.timeout);
+    }
+    // Forwarding to the system's log, by hand or as the service.
+    for (const char* arg : {"--system-log", "--service", "--version"}) {
+        LogReceiverOptions options;
+        std::string error;
+        ASSERT_TRUE(parseLogReceiverArguments(1, &arg, options, error)) << arg;
+        EXPECT_EQ(options.systemLog, std::string(arg) != "--version") << arg;
+        EXPECT_EQ(options.service, std::string(arg) == "--service") << arg;
+        EXPECT_EQ(options.version, std::string(arg) == "--version") << arg;
     }
 }
 
