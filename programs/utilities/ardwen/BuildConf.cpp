@@ -22,6 +22,7 @@
 #include "SystemInfo.h"
 #include "Tokenizer.h"
 #include "XmlNesting.h"
+#include "platform/FileSystem.h"
 #include "platform/NativePath.h"
 #include "platform/Stream.h"
 
@@ -89,8 +90,9 @@ std::string likelyReason(const std::string& outputPath, uint32_t code) {
 
 // True when both paths name one existing file, through links too.
 bool isSameFile(const std::string& first, const std::string& second) {
-    std::error_code error;
-    return std::filesystem::equivalent(shown(first), shown(second), error) && !error;
+    platform::FileIdentity one;
+    platform::FileIdentity other;
+    return platform::fileIdentity(first, one) && platform::fileIdentity(second, other) && one == other;
 }
 
 // How much of a compressed build list is read per call once its size on disk,
