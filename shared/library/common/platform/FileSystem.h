@@ -117,5 +117,12 @@ bool fileIdentity(const std::string& path, FileIdentity& identity, bool followLi
 /// The system error code of the calling thread's last failed call of this layer.
 uint32_t lastError();
 
+/// Which programs hold the file at `path` open, for a message to a person: each
+/// as its name and process number ("notepad.exe (process 4242)"), separated by
+/// ", ". Empty when nobody does or the system cannot tell (Linux keeps no such
+/// record that another account's processes would reveal: always empty there;
+/// Windows asks its Restart Manager).
+std::string fileHolder(const std::string& path);
+
 }  // namespace platform
 }  // namespace Brolix

@@ -1,6 +1,6 @@
 // Whole-file services on the system's own calls: FindFirstFileA, GetFullPathNameA,
 // FileTimeToSystemTime, GetDriveTypeA, SetFileAttributesA, CopyFileA, MoveFileA,
-// MoveFileExA, DeleteFileA and FlushFileBuffers. Error codes are GetLastError's, kept per thread at
+// ReplaceFileA, MoveFileExA, DeleteFileA and FlushFileBuffers. Error codes are GetLastError's, kept per thread at
 // the failing call (other calls in between would overwrite the system's own).
 //
 // Attributes are translated bit by bit between the system's FILE_ATTRIBUTE_*
@@ -144,10 +144,49 @@ bool moveFile(const std::string& source, const std::string& destination) {
     return true;
 }
 
+// Replacing a file is the system's own replacement where it applies: ReplaceFileA
+// gives the new data the replaced file's attributes (hidden, system, ...), access
+// list, creation time and the rest of what belongs to the file rather than to its
+// data, so that an update changes the content alone. It needs an existing file at
+// the destination on the same volume. Wherever it does not apply or fails, the
+// move is MoveFileExA's, whose answer is the call's. (ReplaceFileA may fail after
+// it removed the replaced file, ERROR_UNABLE_TO_MOVE_REPLACEMENT: the new data
+// still has its own name then, and the move puts it in place.)
+//
+// The data is made durable first (FlushFileBuffers through a handle of its own,
+// where the source may be opened for writing; a failed flush stops the move), as
+// the replacement does not promise to write through; the move itself writes
+// through.
 bool moveFileReplace(const std::string& source, const std::string& destination) {
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    if (!::MoveFileExA(toNativePath(source).c_str(), toNativePath(destination).c_str(), flags))
-        return failWithLastError();
+    const std::string from = toNativePath(source);
+    const std::string to = toNativePath(destination);
+    const HANDLE data = ::CreateFileA(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (data != INVALID_HANDLE_VALUE) {
+        const bool flushed = ::FlushFileBuffers(data) != 0;
+        const DWORD flushError = ::GetLastError();
+        ::CloseHandle(data);
+        if (!flushed) return fail(flushError);
+    }
+
+    const DWORD kept = ::GetFileAttributesA(to.c_str());
+    const bool replaceable = kept != INVALID_FILE_ATTRIBUTES && (kept & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (!replaceable || !::ReplaceFileA(to.c_str(), from.c_str(), nullptr, 0, nullptr, nullptr)) {
+        const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+        if (!::MoveFileExA(from.c_str(), to.c_str(), flags)) return failWithLastError();
+    }
+    if (replaceable) {
+        // What the replaced file showed stays shown so, also where the data came
+        // by the move or the replacement did not carry it (Wine's does not).
+        const DWORD shown = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        const DWORD now = ::GetFileAttributesA(to.c_str());
+        if (now != INVALID_FILE_ATTRIBUTES && (now & shown) != (kept & shown)) {
+            DWORD wanted = (now & ~shown) | (kept & shown);
+            wanted &= FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_TEMPORARY |
+                      FILE_ATTRIBUTE_OFFLINE | shown;
+            ::SetFileAttributesA(to.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+        }
+    }
     return true;
 }
 
