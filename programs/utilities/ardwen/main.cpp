@@ -27,6 +27,7 @@
 #include "SmartPointer.h"
 #include "StringUtils.h"
 #include "SystemInfo.h"
+#include "platform/ProgramStart.h"
 
 using namespace Brolix;
 
@@ -91,6 +92,11 @@ int32_t readDebugLevel(const std::string& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string startProblem;
+    if (!platform::startProgram(startProblem)) {
+        tellStandardError(startProblem);
+        return EXIT_BUILD_LIST_READ;
+    }
     for (int i = 1; i < argc; ++i) {
         if (optionName(argv[i]) == "--help") {
             std::fputs(kUsage, stdout);

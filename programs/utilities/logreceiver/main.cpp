@@ -2,8 +2,14 @@
 #include <string>
 
 #include "LogReceiver.h"
+#include "platform/ProgramStart.h"
 
 int main(int argc, char** argv) {
+    std::string problem;
+    if (!Brolix::platform::startProgram(problem)) {
+        std::fprintf(stderr, "brolix-logreceiver: %s\n", problem.c_str());
+        return Brolix::RECEIVER_USAGE;
+    }
     Brolix::LogReceiverOptions options;
     std::string error;
     if (!Brolix::parseLogReceiverArguments(argc - 1, argv + 1, options, error)) {
