@@ -124,5 +124,12 @@ uint32_t lastError();
 /// Windows asks its Restart Manager).
 std::string fileHolder(const std::string& path);
 
+/// True when the last part of `path` names one of the system's devices rather
+/// than a file, so that opening it reaches the device: on Windows "CON", "PRN",
+/// "AUX", "NUL", "COM1" to "COM9", "LPT1" to "LPT9", "CONIN$" and "CONOUT$" in
+/// any letter case, with any extension and trailing blanks ("nul", "con.conf",
+/// "Aux .txt"); on Linux no name is (devices live under /dev, by path).
+bool isDeviceName(const std::string& path);
+
 }  // namespace platform
 }  // namespace Brolix

@@ -336,3 +336,29 @@ TEST(Win32FileSystemTest, TheHolderOfAnOpenFileIsNamedWhereTheSystemTells) {
     }
     EXPECT_EQ(fileHolder(folder.file("missing.conf")), "");
 }
+
+TEST(Win32FileSystemTest, DeviceNamesAreKnownWhateverTheirFolderAndExtension) {
+    const struct {
+        const char* path;
+        bool device;
+    } cases[] = {
+        {"nul", true},           {"NUL", true},           {"C:\\out\\con.conf", true},
+        {"C:\\out\\aux.conf", true}, {"out/Prn.tar.gz", true}, {"com1", true},
+        {"LPT9.log", true},      {"aux .txt", true},      {"C:nul", true},
+        {"conout$", true},       {"com0", false},         {"com10", false},
+        {"null", false},         {"nul_", false},         {"console.conf", false},
+        {"C:\\nul\\out.conf", false}, {"a.nul", false},   {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isDeviceName(c.path), c.device) << c.path;
+    // The system agrees: in any folder, with any extension, the null device
+    // opens as a device, not as a disk file (the console and the serial ports
+    // need a console or hardware that a test run lacks).
+    TestDirectory folder;
+    for (const char* name : {"nul", "NUL.conf", "nul .lst"}) {
+        const HANDLE device = ::CreateFileA(folder.file(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(device, INVALID_HANDLE_VALUE) << name;
+        EXPECT_NE(::GetFileType(device), static_cast<DWORD>(FILE_TYPE_DISK)) << name;
+        ::CloseHandle(device);
+    }
+}
