@@ -73,9 +73,11 @@ bool findFirstFile(const std::string& path, FileStatus& status) {
     return true;
 }
 
-// The system's ANSI call forms paths of at most MAX_PATH characters; a longer one
-// is refused (ERROR_FILENAME_EXCED_RANGE) and gives "", like the calls that would
-// use it.
+// Unless the program may use long paths (its manifest says longPathAware and the
+// system has long paths enabled), the system's ANSI call forms paths of at most
+// MAX_PATH characters; a longer one is refused (ERROR_FILENAME_EXCED_RANGE) and
+// gives "", like the calls that would use it. Where long paths are allowed, the
+// buffer grows to the length the call asks for.
 std::string fullPathName(const std::string& path) {
     if (path.empty()) return std::string();
     const std::string native = toNativePath(path);
@@ -195,9 +197,32 @@ bool deleteFile(const std::string& path) {
     return true;
 }
 
+// A name that is itself a reparse point (a symbolic link) leads to the file the
+// system opens through it: the handle's final path (GetFinalPathNameByHandleA),
+// without the "\\?\" form the call gives it, so that an update through the
+// link replaces the file it leads to and the link stays. A link that leads to
+// no file, and every other name, is taken as named.
 std::string resolveLinks(const std::string& path) {
-    // The programs do not make links on Windows; a file is taken as named.
-    return path;
+    const std::string native = toNativePath(path);
+    const DWORD attributes = ::GetFileAttributesA(native.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return path;
+    const HANDLE file = ::CreateFileA(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    std::vector<char> buffer(MAX_PATH + 1);
+    DWORD length = 0;
+    for (;;) {
+        length = ::GetFinalPathNameByHandleA(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length < buffer.size()) break;
+        buffer.resize(static_cast<size_t>(length) + 1);
+    }
+    ::CloseHandle(file);
+    if (length == 0) return path;
+    std::string target(buffer.data(), length);
+    if (target.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\\\" + target.substr(8);
+    if (target.compare(0, 4, "\\\\?\\") == 0) return target.substr(4);
+    return target;
 }
 
 bool copyAccess(const std::string& source, const std::string& destination) {
