@@ -1,6 +1,6 @@
 // Whole-file services on the system's own calls: FindFirstFileA, GetFullPathNameA,
 // FileTimeToSystemTime, GetDriveTypeA, SetFileAttributesA, CopyFileA, MoveFileA,
-// ReplaceFileA, MoveFileExA, DeleteFileA and FlushFileBuffers. Error codes are GetLastError's, kept per thread at
+// MoveFileExA, DeleteFileA and FlushFileBuffers. Error codes are GetLastError's, kept per thread at
 // the failing call (other calls in between would overwrite the system's own).
 //
 // Attributes are translated bit by bit between the system's FILE_ATTRIBUTE_*
@@ -146,49 +146,55 @@ bool moveFile(const std::string& source, const std::string& destination) {
     return true;
 }
 
-// Replacing a file is the system's own replacement where it applies: ReplaceFileA
-// gives the new data the replaced file's attributes (hidden, system, ...), access
-// list, creation time and the rest of what belongs to the file rather than to its
-// data, so that an update changes the content alone. It needs an existing file at
-// the destination on the same volume. Wherever it does not apply or fails, the
-// move is MoveFileExA's, whose answer is the call's. (ReplaceFileA may fail after
-// it removed the replaced file, ERROR_UNABLE_TO_MOVE_REPLACEMENT: the new data
-// still has its own name then, and the move puts it in place.)
+// Replacing a file is one rename, MoveFileExA with MOVEFILE_REPLACE_EXISTING: on
+// one volume the system swaps the name over in a single step, so that a reader
+// finds the old data or the new, whole, and never no file; a process that dies
+// on the way leaves one of the two. (The system's ReplaceFileA is no such step:
+// its documentation names a failure after which the replaced file is gone, and
+// under Wine readers found the name missing and a file half there while it ran.)
+//
+// What belongs to the replaced file rather than to its data is given to the new
+// file first, so that an update changes the content alone: its access list, its
+// creation time, and the attributes it shows (hidden, system, not indexed).
+// Each is carried where the system lets this process do it; the read-only
+// attribute is not carried, as a read-only file is not replaced.
 //
 // The data is made durable first (FlushFileBuffers through a handle of its own,
-// where the source may be opened for writing; a failed flush stops the move), as
-// the replacement does not promise to write through; the move itself writes
-// through.
+// where the source may be opened for writing; a failed flush stops the move);
+// the move itself writes through.
 bool moveFileReplace(const std::string& source, const std::string& destination) {
     const std::string from = toNativePath(source);
     const std::string to = toNativePath(destination);
-    const HANDLE data = ::CreateFileA(from.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE data = ::CreateFileA(from.c_str(), GENERIC_WRITE | WRITE_DAC,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (data != INVALID_HANDLE_VALUE) {
         const bool flushed = ::FlushFileBuffers(data) != 0;
         const DWORD flushError = ::GetLastError();
+        WIN32_FILE_ATTRIBUTE_DATA replaced;
+        if (flushed && ::GetFileAttributesExA(to.c_str(), GetFileExInfoStandard, &replaced) &&
+            (replaced.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            DWORD needed = 0;
+            ::GetFileSecurityA(to.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+            std::vector<unsigned char> descriptor(needed);
+            if (needed > 0 &&
+                ::GetFileSecurityA(to.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) {
+                ::SetKernelObjectSecurity(data, DACL_SECURITY_INFORMATION, descriptor.data());
+            }
+            ::SetFileTime(data, &replaced.ftCreationTime, nullptr, nullptr);
+            const DWORD shown = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+            const DWORD now = ::GetFileAttributesA(from.c_str());
+            if (now != INVALID_FILE_ATTRIBUTES && (now & shown) != (replaced.dwFileAttributes & shown)) {
+                DWORD wanted = (now & ~shown) | (replaced.dwFileAttributes & shown);
+                wanted &= FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE | shown;
+                ::SetFileAttributesA(from.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+            }
+        }
         ::CloseHandle(data);
         if (!flushed) return fail(flushError);
     }
-
-    const DWORD kept = ::GetFileAttributesA(to.c_str());
-    const bool replaceable = kept != INVALID_FILE_ATTRIBUTES && (kept & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    if (!replaceable || !::ReplaceFileA(to.c_str(), from.c_str(), nullptr, 0, nullptr, nullptr)) {
-        const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-        if (!::MoveFileExA(from.c_str(), to.c_str(), flags)) return failWithLastError();
-    }
-    if (replaceable) {
-        // What the replaced file showed stays shown so, also where the data came
-        // by the move or the replacement did not carry it (Wine's does not).
-        const DWORD shown = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-        const DWORD now = ::GetFileAttributesA(to.c_str());
-        if (now != INVALID_FILE_ATTRIBUTES && (now & shown) != (kept & shown)) {
-            DWORD wanted = (now & ~shown) | (kept & shown);
-            wanted &= FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_TEMPORARY |
-                      FILE_ATTRIBUTE_OFFLINE | shown;
-            ::SetFileAttributesA(to.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
-        }
-    }
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+    if (!::MoveFileExA(from.c_str(), to.c_str(), flags)) return failWithLastError();
     return true;
 }
 

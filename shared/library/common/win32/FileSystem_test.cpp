@@ -2,7 +2,7 @@
 // directory entry says, attributes, copying and moving with the system's error
 // codes, full paths, times, drives, directories and the current directory; a
 // replacement that keeps the replaced file's attributes and access list, a
-// file's identity, and who holds a file open.
+// file's identity, who holds a file open, and the names of devices.
 #include "platform/FileSystem.h"
 
 #include <windows.h>
