@@ -24,6 +24,7 @@
 #include "SystemProbe.h"
 #include "Tokenizer.h"
 #include "XmlNesting.h"
+#include "platform/FileSystem.h"
 #include "platform/NativePath.h"
 #include "platform/Registry.h"
 #include "platform/Stream.h"
@@ -184,8 +185,9 @@ std::string nameList(const std::vector<std::string>& names) {
 
 // True when both paths name one existing file, through links too.
 bool isSameFile(const std::string& first, const std::string& second) {
-    std::error_code error;
-    return std::filesystem::equivalent(shown(first), shown(second), error) && !error;
+    platform::FileIdentity one;
+    platform::FileIdentity other;
+    return platform::fileIdentity(first, one) && platform::fileIdentity(second, other) && one == other;
 }
 
 // How much of a compressed build list is read per call once its size on disk,

@@ -17,6 +17,7 @@
 #include "LoggerUnit.h"
 #include "SystemInfo.h"
 #include "TestDirectory.h"
+#include "platform/Directory.h"
 #include "testing/TestSystem.h"
 
 using namespace Brolix;
@@ -314,6 +315,26 @@ TEST_F(BuildConfTest, AFailedOutputIsReportedAndTheBuildGoesOn) {
     EXPECT_EQ(1, std::count(created.begin(), created.end(), "Created output file \"first.conf\"."));
     EXPECT_EQ(0, std::count(created.begin(), created.end(), "Created output file \"missing/second.conf\"."));
     EXPECT_EQ(1, std::count(created.begin(), created.end(), "Created output file \"third.conf\"."));
+}
+
+TEST_F(BuildConfTest, AnEntryNeverWritesOverItsOwnXmlFile) {
+    // The check compares the files themselves, so a folder name beyond ASCII
+    // (in the system's encoding of names) must not hide that they are one.
+    for (const std::string utf8 : {"plain", "euro\xE2\x82\xAC"}) {
+        const std::string folder = test::systemName(utf8);
+        if (folder.empty()) continue;
+        ASSERT_TRUE(platform::makeDirectory(path(folder))) << utf8;
+        const std::string separator(1, static_cast<char>(std::filesystem::path::preferred_separator));
+        write(folder + separator + "a.xml", kSimpleXml);
+        write(folder + separator + "build.lst", "\"b.conf\" { \"a.xml\" } \"a.xml\" { \"a.xml\" }");
+        lines.clear();
+        build(path(folder + separator + "build.lst"));
+        EXPECT_EQ(kSimpleXml, read(folder + separator + "a.xml")) << utf8;
+        EXPECT_EQ("N(t)=\"v\"{}\n", read(folder + separator + "b.conf")) << utf8;
+        const std::vector<std::string> found = messages();
+        ASSERT_EQ(1u, found.size()) << utf8;
+        EXPECT_EQ(0u, found[0].find("M2.9 s" + path(folder + separator + "a.xml") + " ; s60.28")) << found[0];
+    }
 }
 
 // ---------------------------------------------------------------------------

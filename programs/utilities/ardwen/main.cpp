@@ -41,6 +41,7 @@
 #include "SystemProbe.h"
 #include "platform/NativePath.h"
 #include "platform/StopRequest.h"
+#include "platform/ProgramStart.h"
 
 using namespace Brolix;
 
@@ -202,6 +203,11 @@ std::string debugLogProblem(const std::string& logPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string startProblem;
+    if (!platform::startProgram(startProblem)) {
+        tellStandardError(startProblem);
+        return EXIT_BUILD_LIST_READ;
+    }
     // "--help" and "--version" (and "-h", "-V") answer before anything else;
     // after "--" every argument is a build list.
     int answer = 0;  // 1 help, 2 version

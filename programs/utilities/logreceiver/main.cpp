@@ -2,8 +2,14 @@
 #include <string>
 
 #include "LogReceiver.h"
+#include "platform/ProgramStart.h"
 
 int main(int argc, char** argv) {
+    std::string problem;
+    if (!Brolix::platform::startProgram(problem)) {
+        std::fprintf(stderr, "brolix-logreceiver: %s\n", problem.c_str());
+        return Brolix::RECEIVER_USAGE;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string arg(argv[i]);
         if (arg == "--version" || arg == "-V") {

@@ -4,7 +4,10 @@
 /// operating system. The lock binds only those who ask for it: reading and
 /// writing the file through any other handle goes on as before, also while the
 /// lock is held. (Where the system's file locks stop other handles' writes, the
-/// backend locks a range far beyond any end of file.)
+/// backend locks a range far beyond any end of file.) The lock's handle is open
+/// for reading, or for writing where reading is refused, because Windows locks
+/// only through such handles: an account that may neither read nor write the
+/// file cannot lock it (FAILED).
 ///
 /// The lock is only ever tried, never waited for: callers decide how to wait.
 /// One object is used by one thread at a time.

@@ -122,5 +122,19 @@ bool fileIdentity(const std::string& path, FileIdentity& identity, bool followLi
 /// The system error code of the calling thread's last failed call of this layer.
 uint32_t lastError();
 
+/// Which programs hold the file at `path` open, for a message to a person: each
+/// as its name and process number ("notepad.exe (process 4242)"), separated by
+/// ", ". Empty when nobody does or the system cannot tell (Linux keeps no such
+/// record that another account's processes would reveal: always empty there;
+/// Windows asks its Restart Manager).
+std::string fileHolder(const std::string& path);
+
+/// True when the last part of `path` names one of the system's devices rather
+/// than a file, so that opening it reaches the device: on Windows "CON", "PRN",
+/// "AUX", "NUL", "COM1" to "COM9", "LPT1" to "LPT9", "CONIN$" and "CONOUT$" in
+/// any letter case, with any extension and trailing blanks ("nul", "con.conf",
+/// "Aux .txt"); on Linux no name is (devices live under /dev, by path).
+bool isDeviceName(const std::string& path);
+
 }  // namespace platform
 }  // namespace Brolix

@@ -3,6 +3,12 @@
 /// by a process that ends is released by the operating system. The lock is only
 /// ever tried, never waited for: callers decide how to wait.
 ///
+/// Machine-wide means every session of the machine: on Windows a service and a
+/// program in a user's session exclude each other (the mutex lives in the
+/// "Global\" namespace; where the account may not make objects there, in its
+/// session's). Names that differ only in letter case are one lock on Windows,
+/// whose file names ignore case, and two on Linux, whose file names do not.
+///
 /// One object is used by one thread at a time.
 #pragma once
 

@@ -4,6 +4,10 @@
 /// letter case. These calls mirror the system's registry calls one to one and
 /// carry no policy of their own: result codes and fallbacks are the caller's.
 ///
+/// On 64-bit Windows the calls use the registry's 64-bit view, whatever width
+/// the program was built for: every program of the family, and the installer,
+/// meet in one key.
+///
 /// On Linux the store is one text file in the REGEDIT4 export format, named by
 /// the environment variable "BROLIX_REGISTRY" (default "/etc/brolix/registry.reg");
 /// posix/RegistryFile.h says how it is kept whole under concurrent writers and

@@ -268,5 +268,13 @@ const SlotFacts& slotFacts();
 /// writer's commit for a while.
 bool openFilesBlockReplacement();
 
+// ---- names beyond ASCII ----
+
+/// A name given in UTF-8 as the system's calls on names take it: Linux names are
+/// bytes, UTF-8 by custom, so the text itself; the ANSI calls of Windows read the
+/// active code page, so the text converted to it. "" where the code page has no
+/// such characters (the test then has nothing to try).
+std::string systemName(const std::string& utf8);
+
 }  // namespace test
 }  // namespace Brolix

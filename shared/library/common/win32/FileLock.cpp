@@ -4,6 +4,11 @@
 // process ends. Windows locks keep other handles from reading and writing the
 // range they cover, so the lock covers one byte far beyond any end of file: it
 // binds only those who ask for it, and writers of the file go on as before.
+//
+// LockFileEx needs a handle opened with GENERIC_READ or GENERIC_WRITE: other
+// access (appending alone, or attributes) is refused by Windows, even where an
+// emulation lets it pass. The handle asks for reading, which a file that may only
+// be appended to may still refuse; it then asks for writing.
 #include "platform/FileLock.h"
 
 #include <windows.h>
@@ -45,8 +50,13 @@ FileLock::Result FileLock::tryLock() {
     State& s = *m_state;
     if (s.locked) return ACQUIRED;
     if (s.file == INVALID_HANDLE_VALUE) {
-        s.file = ::CreateFileA(s.path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        s.file = ::CreateFileA(s.path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+        if (s.file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+            s.file = ::CreateFileA(s.path.c_str(), GENERIC_WRITE, sharing, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
         if (s.file == INVALID_HANDLE_VALUE) return FAILED;
     }
     OVERLAPPED range = lockRange();

@@ -73,9 +73,11 @@ bool findFirstFile(const std::string& path, FileStatus& status) {
     return true;
 }
 
-// The system's ANSI call forms paths of at most MAX_PATH characters; a longer one
-// is refused (ERROR_FILENAME_EXCED_RANGE) and gives "", like the calls that would
-// use it.
+// Unless the program may use long paths (its manifest says longPathAware and the
+// system has long paths enabled), the system's ANSI call forms paths of at most
+// MAX_PATH characters; a longer one is refused (ERROR_FILENAME_EXCED_RANGE) and
+// gives "", like the calls that would use it. Where long paths are allowed, the
+// buffer grows to the length the call asks for.
 std::string fullPathName(const std::string& path) {
     if (path.empty()) return std::string();
     const std::string native = toNativePath(path);
@@ -144,10 +146,55 @@ bool moveFile(const std::string& source, const std::string& destination) {
     return true;
 }
 
+// Replacing a file is one rename, MoveFileExA with MOVEFILE_REPLACE_EXISTING: on
+// one volume the system swaps the name over in a single step, so that a reader
+// finds the old data or the new, whole, and never no file; a process that dies
+// on the way leaves one of the two. (The system's ReplaceFileA is no such step:
+// its documentation names a failure after which the replaced file is gone, and
+// under Wine readers found the name missing and a file half there while it ran.)
+//
+// What belongs to the replaced file rather than to its data is given to the new
+// file first, so that an update changes the content alone: its access list, its
+// creation time, and the attributes it shows (hidden, system, not indexed).
+// Each is carried where the system lets this process do it; the read-only
+// attribute is not carried, as a read-only file is not replaced.
+//
+// The data is made durable first (FlushFileBuffers through a handle of its own,
+// where the source may be opened for writing; a failed flush stops the move);
+// the move itself writes through.
 bool moveFileReplace(const std::string& source, const std::string& destination) {
+    const std::string from = toNativePath(source);
+    const std::string to = toNativePath(destination);
+    const HANDLE data = ::CreateFileA(from.c_str(), GENERIC_WRITE | WRITE_DAC,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (data != INVALID_HANDLE_VALUE) {
+        const bool flushed = ::FlushFileBuffers(data) != 0;
+        const DWORD flushError = ::GetLastError();
+        WIN32_FILE_ATTRIBUTE_DATA replaced;
+        if (flushed && ::GetFileAttributesExA(to.c_str(), GetFileExInfoStandard, &replaced) &&
+            (replaced.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            DWORD needed = 0;
+            ::GetFileSecurityA(to.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+            std::vector<unsigned char> descriptor(needed);
+            if (needed > 0 &&
+                ::GetFileSecurityA(to.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) {
+                ::SetKernelObjectSecurity(data, DACL_SECURITY_INFORMATION, descriptor.data());
+            }
+            ::SetFileTime(data, &replaced.ftCreationTime, nullptr, nullptr);
+            const DWORD shown = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+            const DWORD now = ::GetFileAttributesA(from.c_str());
+            if (now != INVALID_FILE_ATTRIBUTES && (now & shown) != (replaced.dwFileAttributes & shown)) {
+                DWORD wanted = (now & ~shown) | (replaced.dwFileAttributes & shown);
+                wanted &= FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE | shown;
+                ::SetFileAttributesA(from.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+            }
+        }
+        ::CloseHandle(data);
+        if (!flushed) return fail(flushError);
+    }
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    if (!::MoveFileExA(toNativePath(source).c_str(), toNativePath(destination).c_str(), flags))
-        return failWithLastError();
+    if (!::MoveFileExA(from.c_str(), to.c_str(), flags)) return failWithLastError();
     return true;
 }
 
@@ -156,9 +203,32 @@ bool deleteFile(const std::string& path) {
     return true;
 }
 
+// A name that is itself a reparse point (a symbolic link) leads to the file the
+// system opens through it: the handle's final path (GetFinalPathNameByHandleA),
+// without the "\\?\" form the call gives it, so that an update through the
+// link replaces the file it leads to and the link stays. A link that leads to
+// no file, and every other name, is taken as named.
 std::string resolveLinks(const std::string& path) {
-    // The programs do not make links on Windows; a file is taken as named.
-    return path;
+    const std::string native = toNativePath(path);
+    const DWORD attributes = ::GetFileAttributesA(native.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return path;
+    const HANDLE file = ::CreateFileA(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    std::vector<char> buffer(MAX_PATH + 1);
+    DWORD length = 0;
+    for (;;) {
+        length = ::GetFinalPathNameByHandleA(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length < buffer.size()) break;
+        buffer.resize(static_cast<size_t>(length) + 1);
+    }
+    ::CloseHandle(file);
+    if (length == 0) return path;
+    std::string target(buffer.data(), length);
+    if (target.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\\\" + target.substr(8);
+    if (target.compare(0, 4, "\\\\?\\") == 0) return target.substr(4);
+    return target;
 }
 
 bool copyAccess(const std::string& source, const std::string& destination) {

@@ -4,6 +4,13 @@
 // under the predefined root keys. The registry itself serialises readers and
 // writers and keeps every value whole.
 //
+// The view: 64-bit Windows keeps two views of parts of the registry (among them
+// HKEY_LOCAL_MACHINE\SOFTWARE), and a program sees the one of its own width
+// unless it names one. Every program of the family names the 64-bit view
+// (KEY_WOW64_64KEY), whatever width it was built for, so that all of them, and
+// the installer, meet in one key; on 32-bit Windows, which has one view, the flag
+// is ignored.
+//
 // Error codes translate as: ERROR_SUCCESS to Ok, ERROR_FILE_NOT_FOUND (and
 // ERROR_NO_MORE_ITEMS when enumerating) to NotFound, ERROR_MORE_DATA to MoreData,
 // anything else to Failed. The code of the last failure is kept per thread; its
@@ -83,7 +90,7 @@ RegistryStatus wrap(HKEY handle, RegistryKey& key) {
 RegistryStatus registryOpenKey(RegistryRoot root, const std::string& path, RegistryKey& key) {
     key = nullptr;
     HKEY handle = nullptr;
-    const LONG rc = ::RegOpenKeyExA(rootKey(root), path.c_str(), 0, KEY_READ, &handle);
+    const LONG rc = ::RegOpenKeyExA(rootKey(root), path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &handle);
     if (rc != ERROR_SUCCESS) return statusOf(rc);
     return wrap(handle, key);
 }
@@ -92,7 +99,7 @@ RegistryStatus registryCreateKey(RegistryRoot root, const std::string& path, Reg
     key = nullptr;
     HKEY handle = nullptr;
     const LONG rc = ::RegCreateKeyExA(rootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      KEY_WRITE, nullptr, &handle, nullptr);
+                                      KEY_WRITE | KEY_WOW64_64KEY, nullptr, &handle, nullptr);
     // Whatever the code, a key that cannot be made is a failure to create it.
     if (rc != ERROR_SUCCESS) {
         statusOf(rc);

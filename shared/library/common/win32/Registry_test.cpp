@@ -128,6 +128,35 @@ TEST_F(Win32RegistryTest, KeysAreMadeWithTheirParents) {
     registryCloseKey(nullptr);
 }
 
+TEST_F(Win32RegistryTest, TheFamilyMeetsInThe64BitView) {
+    // Whatever width a program of the family was built for, it reads and writes
+    // the 64-bit view, where the installer puts the resources.
+    set("Width", REGISTRY_SZ, bytes("64"));
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        HKEY key = nullptr;
+        const LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, KEY_READ | view, &key);
+        EXPECT_EQ(rc, view == KEY_WOW64_64KEY ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND) << view;
+        if (rc == ERROR_SUCCESS) ::RegCloseKey(key);
+    }
+    // A value in the other view only is not the family's.
+    HKEY other = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+                                nullptr, &other, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetValueExA(other, "Other", 0, REG_SZ, reinterpret_cast<const BYTE*>("32"), 3), ERROR_SUCCESS);
+    ::RegCloseKey(other);
+    uint32_t type = 0;
+    Bytes data;
+    EXPECT_FALSE(query("Other", type, data));
+    EXPECT_TRUE(query("Width", type, data));
+    HKEY view32 = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &view32) ==
+        ERROR_SUCCESS) {
+        ::RegDeleteTreeA(view32, m_path.substr(std::string("SOFTWARE\\").size()).c_str());
+        ::RegCloseKey(view32);
+    }
+}
+
 TEST_F(Win32RegistryTest, EnumeratesAndDeletesValues) {
     const std::string longName(200, 'N');
     const std::string longText(70000, 'v');

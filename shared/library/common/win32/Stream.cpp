@@ -57,10 +57,17 @@ int64_t tellStream(std::FILE* stream) {
     // While written bytes wait in an appending stream's buffer, the runtime counts
     // its position from where the stream stood before, although the bytes go to the
     // end of the file; once they are written out, the position it tells is the true
-    // one. Only a stream whose last operation was a write is flushed: flushing a
-    // reading stream would drop what it has read ahead. (The runtime's FILE shows
-    // the direction of its last operation in _flag.)
-    if ((stream->_flag & _IOWRT) != 0) std::fflush(stream);
+    // one. Only a stream that holds written bytes is flushed: flushing a reading
+    // stream would drop what it has read ahead. Which of the two it is shows
+    // through documented calls alone: the stream's position lies beyond the
+    // system's position of its descriptor exactly when written bytes wait in the
+    // buffer (read-ahead puts the descriptor beyond the stream instead). Streams
+    // are binary, so positions are byte counts on both sides.
+    const int64_t position = static_cast<int64_t>(::_ftelli64(stream));
+    if (position < 0) return -1;
+    const int64_t system = static_cast<int64_t>(::_lseeki64(::_fileno(stream), 0, SEEK_CUR));
+    if (system < 0 || position <= system) return position;
+    if (std::fflush(stream) != 0) return -1;
     return static_cast<int64_t>(::_ftelli64(stream));
 }
 

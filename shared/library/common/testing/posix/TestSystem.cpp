@@ -357,5 +357,7 @@ const SlotFacts& slotFacts() {
     return facts;
 }
 
+std::string systemName(const std::string& utf8) { return utf8; }
+
 }  // namespace test
 }  // namespace Brolix

@@ -433,5 +433,22 @@ const SlotFacts& slotFacts() {
     return facts;
 }
 
+std::string systemName(const std::string& utf8) {
+    const int wideLength = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, nullptr, 0);
+    if (wideLength <= 0) return std::string();
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, &wide[0], wideLength);
+    const UINT page = ::GetACP();
+    BOOL defaulted = FALSE;
+    const int length = ::WideCharToMultiByte(page, page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.c_str(), -1,
+                                             nullptr, 0, nullptr, page == CP_UTF8 ? nullptr : &defaulted);
+    if (length <= 0 || defaulted) return std::string();
+    std::string name(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(page, page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &name[0], length,
+                          nullptr, nullptr);
+    name.resize(static_cast<size_t>(length - 1));
+    return name;
+}
+
 }  // namespace test
 }  // namespace Brolix
