@@ -86,8 +86,13 @@ void discard(SmartPointer<FileBase>& file) {
 // folder is missing, its lock is held, or the system refuses this account the
 // folder or the file, in the system's words ("" when none is known).
 std::string likelyReason(const std::string& outputPath, uint32_t code) {
+    if (platform::isDeviceName(outputPath)) return "; its name is the name of a device of the system, not of a file";
     const std::string folder = getDirectory(outputPath);
     if (!folder.empty() && !fileExists(folder)) return "; the folder " + shown(folder) + " does not exist";
+    if (code == FileException::FL_RENAME) {
+        const std::string holders = platform::fileHolder(outputPath);
+        if (!holders.empty()) return "; it is held open by " + holders;
+    }
     if (code == FileException::FL_IS_LOCKED) {
         return "; its lock " + shown(outputPath + ".lock") +
                " is held by another writer that is still running (or by a program that does not mark its "

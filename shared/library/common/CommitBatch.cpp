@@ -1,5 +1,7 @@
 #include "CommitBatch.h"
 
+#include <memory>
+
 #include "platform/NewFile.h"
 
 namespace Brolix {
@@ -41,18 +43,41 @@ void CommitBatch::commit() {
     // When the pass reports a failure, each file flushes itself on its commit,
     // so that exactly the ones that cannot reach the disk fail.
     const bool synced = platform::NewFile::syncAll(files);
+    // The outcomes are told once the folders' new entries are on the disk too.
     std::vector<std::string> committed;
+    std::vector<std::unique_ptr<FileException>> failures;
+    std::vector<bool> replaced;
     for (Waiting& w : waiting) {
         const bool replaces = w.file->waitingFile() != nullptr;
+        if (!w.file->awaitingCommit()) {
+            // Closed or discarded meanwhile by its writer: nothing of it is
+            // committed here.
+            failures.emplace_back(
+                new FileException(FileException::FL_IS_CLOSED, w.file->getName(), __FILE__, __LINE__));
+            replaced.push_back(false);
+            continue;
+        }
         try {
             w.file->commitWaiting(synced, false);
             if (replaces) committed.push_back(w.file->targetPath());
-            if (w.outcome) w.outcome(nullptr);
+            failures.emplace_back();
+            replaced.push_back(replaces);
         } catch (FileException& e) {
-            if (w.outcome) w.outcome(&e);
+            failures.emplace_back(new FileException(e));
+            replaced.push_back(false);
         }
     }
-    platform::NewFile::syncFolders(committed);
+    const bool durable = platform::NewFile::syncFolders(committed);
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        if (!waiting[i].outcome) continue;
+        if (!failures[i] && !durable && replaced[i]) {
+            // Replaced, but the folder's entry may not survive a crash.
+            FileException lost(FileException::FL_FLUSH, waiting[i].file->getName(), __FILE__, __LINE__);
+            waiting[i].outcome(&lost);
+            continue;
+        }
+        waiting[i].outcome(failures[i].get());
+    }
 }
 
 }  // namespace Brolix

@@ -49,6 +49,9 @@ void FileBase::makeLock(uint32_t failCode) {
 }
 
 void FileBase::chooseTarget(bool writing) {
+    // A name that the system takes for one of its devices ("nul", "con.conf"
+    // on Windows) would write to the device, not to a file: refused.
+    if (writing && platform::isDeviceName(m_name)) BROLIX_THROW(FileException, FileException::FL_CANNOT_OPEN, m_name);
     m_path = writing ? platform::resolveLinks(m_name) : m_name;
     // A link that another account planted is not followed, and the file it
     // stands for is not written.

@@ -38,7 +38,8 @@ bool nextLine(const std::string& text, size_t& at, std::string& line) {
     return true;
 }
 
-bool isMarkedIdentity(const std::string& id) { return id.find(MARKED_SIGN) != std::string::npos; }
+/// The sign stands right after the time of day (six digits and "Z").
+bool isMarkedIdentity(const std::string& id) { return id.size() > 7 && id[7] == MARKED_SIGN; }
 
 }  // namespace
 
@@ -104,6 +105,11 @@ void LockFile::readExisting() {
         case platform::LockProbe::FREE:
             m_found = isMarkedIdentity(owner) ? Found::MARKED_DEAD : Found::UNMARKED;
             break;
+        case platform::LockProbe::BUSY_SYSTEM:
+            // Nothing could be learnt: a lock that cannot be judged is kept.
+            m_found = Found::ALIVE;
+            m_probe.reset();
+            break;
         default:
             m_found = Found::UNREADABLE;
             m_probe.reset();
@@ -124,7 +130,13 @@ bool LockFile::lockFor(const TimeSpan& duration, bool holdTarget) {
 
 bool LockFile::lock(bool holdTarget) {
     if (m_present) return false;
+    // Looking at a lock found on the way takes over its times: this lock's own
+    // are kept apart.
+    const DateTime lockTime = m_lockTime;
+    const DateTime expiry = m_expiry;
     for (int attempt = 1; attempt <= TAKE_ATTEMPTS; ++attempt) {
+        m_lockTime = lockTime;
+        m_expiry = expiry;
         const platform::LockMark::Result result =
             m_mark.take(lockPath(), content(m_myId, holdTarget), content(m_unmarkedId, holdTarget));
         if (result == platform::LockMark::FAILED) {
@@ -141,6 +153,8 @@ bool LockFile::lock(bool holdTarget) {
             if (m_present && !unlock()) return false;
             continue;
         }
+        m_lockTime = lockTime;
+        m_expiry = expiry;
         if (!m_mark.marked()) m_myId = m_unmarkedId;
         // The target is held only when it exists: a missing target is not
         // created before there is content for it.

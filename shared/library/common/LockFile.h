@@ -16,7 +16,7 @@
 /// however it ends. So a lock whose holder runs is never broken, not even after
 /// its expiry (a slow writer keeps its lock), and the lock of a holder that was
 /// killed or crashed is broken by the next writer at once. Holders that mark
-/// their lock files say so in their identity: its eleventh character (after
+/// their lock files say so in their identity: its eighth character (right after
 /// the time of day) is "~", which the identities of holders that do not mark
 /// theirs never hold (their ten characters are drawn from 32 to 125). A lock
 /// file without that sign is judged by its expiry alone, as its writer expects.

@@ -64,6 +64,7 @@ public:
         HELD,        ///< its holder keeps it marked: the holder is alive
         FREE,        ///< nobody marks it (now kept marked by this probe)
         UNKNOWN,     ///< it cannot be opened or asked (a link, a folder, no access...)
+        BUSY_SYSTEM, ///< the system has no descriptor or memory to spare this moment
     };
 
     LockProbe();

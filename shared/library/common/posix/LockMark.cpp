@@ -181,6 +181,9 @@ LockMark::Result LockMark::take(const std::string& path, const std::string& cont
         s.close();
         return FAILED;
     }
+    // Readable by every program of the family, whatever the file-creation
+    // mask: a lock file another account cannot read would pass for a broken one.
+    ::fchmod(s.fd, mode);
     // A file system without flock gets an unmarked lock file, which others
     // judge by its expiry alone.
     s.marked = tryFlock(s.fd);
@@ -196,7 +199,45 @@ LockMark::Result LockMark::take(const std::string& path, const std::string& cont
         } else if (errno == EEXIST) {
             result = EXISTS;
         } else {
-            error = errno;
+            // No /proc to link the unnamed file by (a chroot, a small
+            // container): the draft way.
+            ::close(s.fd);
+            const int folder = ::dup(s.folder);
+            s.close();
+            s.folder = folder;
+            s.name = place.name;
+            unnamed = false;
+            draft = draftName(s.name);
+            s.fd = s.folder < 0 ? -1
+                                : ::openat(s.folder, draft.c_str(),
+                                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+            if (s.fd < 0) {
+                m_error = static_cast<uint32_t>(errno);
+                s.close();
+                return FAILED;
+            }
+            ::fchmod(s.fd, mode);
+            s.marked = tryFlock(s.fd);
+            if (!writeAll(s.fd, s.marked ? content : unmarkedContent)) {
+                error = errno;
+                ::unlinkat(s.folder, draft.c_str(), 0);
+            } else {
+                int rc = ::renameat2(s.folder, draft.c_str(), s.folder, s.name.c_str(), RENAME_NOREPLACE);
+                if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+                    rc = ::linkat(s.folder, draft.c_str(), s.folder, s.name.c_str(), 0);
+                    if (rc == 0) ::unlinkat(s.folder, draft.c_str(), 0);
+                }
+                if (rc == 0) {
+                    result = TAKEN;
+                } else {
+                    if (errno == EEXIST) {
+                        result = EXISTS;
+                    } else {
+                        error = errno;
+                    }
+                    ::unlinkat(s.folder, draft.c_str(), 0);
+                }
+            }
         }
     } else {
         int rc = ::renameat2(s.folder, draft.c_str(), s.folder, s.name.c_str(), RENAME_NOREPLACE);
@@ -217,7 +258,8 @@ LockMark::Result LockMark::take(const std::string& path, const std::string& cont
             ::unlinkat(s.folder, draft.c_str(), 0);
         }
     }
-    if (!unnamed && result == EXISTS) sweepDrafts(s.folder, s.name);
+    // Drafts of writers that died are swept when the lock is found taken.
+    if (result == EXISTS) sweepDrafts(s.folder, s.name);
     struct stat info {};
     if (result == TAKEN && ::fstat(s.fd, &info) == 0) {
         s.device = info.st_dev;
@@ -276,7 +318,11 @@ LockProbe::State LockProbe::probe(const std::string& path) {
     h.path = toNativePath(path);
     if (h.path.empty()) return NONE;
     h.fd = ::open(h.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (h.fd < 0) return errno == ENOENT ? NONE : UNKNOWN;
+    if (h.fd < 0) {
+        // Out of descriptors or memory says nothing about the lock file.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOMEM || errno == EINTR) return BUSY_SYSTEM;
+        return errno == ENOENT ? NONE : UNKNOWN;
+    }
     struct stat info {};
     if (::fstat(h.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         h.close();
@@ -286,6 +332,14 @@ LockProbe::State LockProbe::probe(const std::string& path) {
     h.inode = info.st_ino;
     m_content = readContent(h.fd);
     if (tryFlock(h.fd)) {
+        // Free, or given up this moment by a holder that removed its name
+        // first: only a file that still has the name is free to break.
+        struct stat named {};
+        if (::lstat(h.path.c_str(), &named) != 0 || named.st_dev != h.device || named.st_ino != h.inode) {
+            h.close();
+            m_content.clear();
+            return NONE;
+        }
         h.free = true;
         return FREE;
     }

@@ -187,6 +187,7 @@ SharedLock* mapSharedLock(int fd) {
 }  // namespace
 
 struct NamedMutex::State {
+    std::string directory;
     std::string path;
     int fd = -1;
     SharedLock* shared = nullptr;
@@ -196,9 +197,15 @@ struct NamedMutex::State {
     int64_t linkCheckedAt = 0;
 
     bool attach() {
-        if (!ensureLockDirectory(lockDirectory())) return false;
+        if (!ensureLockDirectory(directory)) return false;
         fd = openLockFile(path);
         if (fd < 0) return false;
+        // Only a file of this account's own is ever mapped.
+        struct stat own;
+        if (::fstat(fd, &own) != 0 || own.st_uid != ::geteuid() || !S_ISREG(own.st_mode)) {
+            closeFile();
+            return false;
+        }
         shared = mapSharedLock(fd);
         if (shared == nullptr) {
             closeFile();
@@ -228,7 +235,8 @@ struct NamedMutex::State {
 };
 
 NamedMutex::NamedMutex(const std::string& name) : m_state(new State) {
-    m_state->path = lockDirectory() + "/" + lockFileName(name);
+    m_state->directory = lockDirectory();
+    m_state->path = m_state->directory + "/" + lockFileName(name);
 }
 
 NamedMutex::~NamedMutex() {

@@ -144,8 +144,21 @@ bool NewFile::create(const std::string& path, const std::string& accessFrom) {
     // it holds a byte. Another owner can be given only with the privilege to
     // do so; the permission bits then still keep the file as closed as the
     // target. The owner goes first: a change of owner clears set-id bits.
+    // The target is looked at through a descriptor of its own that follows
+    // no link: a link put under its name meanwhile lends no other file's owner.
     struct stat source {};
-    const bool fromTarget = !accessFrom.empty() && ::stat(toNativePath(accessFrom).c_str(), &source) == 0;
+    bool fromTarget = false;
+    if (!accessFrom.empty()) {
+        const int target = ::open(toNativePath(accessFrom).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        fromTarget = target >= 0 && ::fstat(target, &source) == 0;
+        if (target >= 0) ::close(target);
+        if (fromTarget && !S_ISREG(source.st_mode)) {
+            m_error = EINVAL;
+            ::unlinkat(s.folder, s.name.c_str(), 0);
+            s.close();
+            return false;
+        }
+    }
     bool given = true;
     if (fromTarget) {
         struct stat own {};

@@ -70,9 +70,10 @@ RegistryStatus modifyStore(RegistryKey key, Change change) {
     return guarded([&] {
         RegistryFile::WriteLock lock(key->storeFile);
         if (!lock.locked()) return RegistryStatus::Failed;
-        const std::shared_ptr<const RegistryDocument> current = RegistryFile::read(key->storeFile);
-        if (!current) return RegistryStatus::Failed;
-        RegistryDocument document(*current);
+        // Read afresh under the lock: the change must start from the store as
+        // it is, however briefly another version stood there.
+        RegistryDocument document;
+        if (!RegistryFile::load(key->storeFile, document)) return RegistryStatus::Failed;
         const RegistryStatus status = change(document.section(key->root, key->path));
         if (status != RegistryStatus::Ok) return status;
         return RegistryFile::save(key->storeFile, document) ? RegistryStatus::Ok : RegistryStatus::Failed;

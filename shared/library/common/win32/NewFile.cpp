@@ -77,7 +77,10 @@ bool NewFile::create(const std::string& path, const std::string& accessFrom) {
     m_path = path;
     const std::string native = toNativePath(path);
     const int flags = _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
-    if (native.empty() || ::_sopen_s(&s.fd, native.c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) {
+    // Shared with nobody: the file is reached only through this process's
+    // duplicates of the handle, so no other process can open it in the moment
+    // before its access list is the target's.
+    if (native.empty() || ::_sopen_s(&s.fd, native.c_str(), flags, _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0) {
         m_error = ::GetLastError();
         s.fd = -1;
         return false;
