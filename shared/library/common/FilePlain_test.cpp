@@ -17,6 +17,7 @@
 #include "TestDirectory.h"
 #include "testing/FaultTesting.h"
 #include "testing/FileVersions.h"
+#include "platform/FileSystem.h"
 
 using namespace Brolix;
 using Brolix::test::exists;
@@ -642,6 +643,33 @@ TEST_F(FilePlainTest, TheFolderIsFlushedAfterEveryReplacement) {
         EXPECT_EQ(readAll(target), "moved");
         mover.resume();
         EXPECT_EQ(mover.wait().exitCode, 0);
+    }
+}
+
+// A target whose path takes up nearly all of the 260 characters that paths
+// without long-path support may have (Windows) is updated like any other: its
+// lock file and temporary file need no longer a name than "name.lock".
+TEST_F(FilePlainTest, ATargetWithAPathOfNearly260CharactersIsUpdated) {
+    std::string path = dir.file("");
+    path += std::string(250 - path.size(), 'x');
+    writeAll(path, "earlier");
+    FilePlain file(path);
+    file.open(W);
+    file.writeText("later");
+    file.close();
+    EXPECT_EQ(readAll(path), "later");
+    EXPECT_FALSE(exists(path + ".tmp"));
+    EXPECT_FALSE(exists(path + ".lock"));
+}
+
+// Names that the system takes for its devices ("nul", "con.conf" on Windows)
+// are refused for writing: the data would go to the device.
+TEST_F(FilePlainTest, DeviceNamesAreRefusedForWriting) {
+    for (const char* name : {"nul", "con.conf", "AUX.conf"}) {
+        if (!platform::isDeviceName(dir.file(name))) continue;  // no such names here
+        FilePlain file(dir.file(name));
+        EXPECT_EQ(codeOf([&] { file.open(W); }), FileException::FL_CANNOT_OPEN) << name;
+        EXPECT_FALSE(exists(dir.file(name) + ".lock")) << name;
     }
 }
 

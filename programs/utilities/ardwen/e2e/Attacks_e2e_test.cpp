@@ -245,4 +245,17 @@ TEST_F(LocalAttacks, AKilledRunBlocksNoRerunAndLeavesNothing) {
     }
 }
 
+// The output's new content cannot be flushed to the disk when it is committed
+// (the write itself went well): the output is not replaced, the run says so
+// and ends with exit 7, and nothing is left beside the file.
+TEST_F(LocalAttacks, AFlushThatFailsAtTheCommitIsReported) {
+    writeFile(output(), kOld, 0600);
+    const int status = runArdwen("fail:fsync:secret.conf.tmp");
+    EXPECT_EQ(status, 7);
+    EXPECT_EQ(readFile(output()), kOld);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    EXPECT_EQ(runArdwen(), 0);
+    EXPECT_EQ(readFile(output()), kNew);
+}
+
 }  // namespace
