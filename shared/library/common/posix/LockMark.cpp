@@ -27,6 +27,7 @@
 #include <random>
 
 #include "platform/NativePath.h"
+#include "posix/FileDescriptors.h"
 
 namespace Brolix {
 namespace platform {
@@ -35,31 +36,6 @@ namespace {
 
 constexpr size_t CONTENT_LIMIT = 4096;
 constexpr size_t DRAFT_DIGITS = 12;
-
-struct Place {
-    std::string folder;
-    std::string name;
-};
-
-Place placeOf(const std::string& native) {
-    const size_t slash = native.find_last_of('/');
-    if (slash == std::string::npos) return {".", native};
-    return {slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1)};
-}
-
-bool writeAll(int fd, const std::string& content) {
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 /// True when the flock was taken; false with errno otherwise.
 bool tryFlock(int fd) {
@@ -150,6 +126,34 @@ LockMark::~LockMark() { m_state->close(); }
 
 bool LockMark::marked() const { return m_state->marked; }
 
+namespace {
+
+/// Lock files tell other programs who holds a file; they hold no secret.
+constexpr mode_t LOCK_FILE_MODE = 0644;
+
+/// How an attempt to give a lock file its name ended.
+enum class Named { TAKEN, EXISTS, FAILED, NO_WAY };
+
+/// Marks the new lock file `fd` and writes it; false with errno when it cannot
+/// be written.
+bool markAndWrite(int fd, bool& marked, const std::string& content, const std::string& unmarkedContent) {
+    // Readable by every program of the family, whatever the file-creation
+    // mask: a lock file another account cannot read would pass for a broken
+    // one. A file system without flock gets an unmarked lock file, which others
+    // judge by its expiry alone.
+    ::fchmod(fd, LOCK_FILE_MODE);
+    marked = tryFlock(fd);
+    return writeAll(fd, marked ? content : unmarkedContent);
+}
+
+Named fromErrno(int& error) {
+    if (errno == EEXIST) return Named::EXISTS;
+    error = errno;
+    return Named::FAILED;
+}
+
+}  // namespace
+
 LockMark::Result LockMark::take(const std::string& path, const std::string& content,
                                 const std::string& unmarkedContent) {
     State& s = *m_state;
@@ -166,98 +170,50 @@ LockMark::Result LockMark::take(const std::string& path, const std::string& cont
         m_error = static_cast<uint32_t>(errno);
         return FAILED;
     }
-    // Lock files tell other programs who holds a file; they hold no secret.
-    const mode_t mode = 0644;
-    bool unnamed = true;
-    std::string draft;
-    s.fd = ::openat(s.folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-    if (s.fd < 0) {
-        unnamed = false;
-        draft = draftName(s.name);
-        s.fd = ::openat(s.folder, draft.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    }
-    if (s.fd < 0) {
-        m_error = static_cast<uint32_t>(errno);
-        s.close();
-        return FAILED;
-    }
-    // Readable by every program of the family, whatever the file-creation
-    // mask: a lock file another account cannot read would pass for a broken one.
-    ::fchmod(s.fd, mode);
-    // A file system without flock gets an unmarked lock file, which others
-    // judge by its expiry alone.
-    s.marked = tryFlock(s.fd);
-    Result result = FAILED;
     int error = 0;
-    if (!writeAll(s.fd, s.marked ? content : unmarkedContent)) {
-        error = errno;
-    } else if (unnamed) {
+    // First as a file without a name, linked in by its descriptor (through
+    // /proc) once it is whole and marked.
+    Named named = Named::NO_WAY;
+    s.fd = ::openat(s.folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, LOCK_FILE_MODE);
+    if (s.fd >= 0) {
         char link[64];
         std::snprintf(link, sizeof link, "/proc/self/fd/%d", s.fd);
-        if (::linkat(AT_FDCWD, link, s.folder, s.name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            result = TAKEN;
+        if (!markAndWrite(s.fd, s.marked, content, unmarkedContent)) {
+            named = Named::FAILED;
+            error = errno;
+        } else if (::linkat(AT_FDCWD, link, s.folder, s.name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            named = Named::TAKEN;
         } else if (errno == EEXIST) {
-            result = EXISTS;
+            named = Named::EXISTS;
         } else {
-            // No /proc to link the unnamed file by (a chroot, a small
-            // container): the draft way.
+            // No /proc to link the file by (a chroot, a small container).
             ::close(s.fd);
-            const int folder = ::dup(s.folder);
-            s.close();
-            s.folder = folder;
-            s.name = place.name;
-            unnamed = false;
-            draft = draftName(s.name);
-            s.fd = s.folder < 0 ? -1
-                                : ::openat(s.folder, draft.c_str(),
-                                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-            if (s.fd < 0) {
-                m_error = static_cast<uint32_t>(errno);
-                s.close();
-                return FAILED;
-            }
-            ::fchmod(s.fd, mode);
-            s.marked = tryFlock(s.fd);
-            if (!writeAll(s.fd, s.marked ? content : unmarkedContent)) {
-                error = errno;
-                ::unlinkat(s.folder, draft.c_str(), 0);
-            } else {
-                int rc = ::renameat2(s.folder, draft.c_str(), s.folder, s.name.c_str(), RENAME_NOREPLACE);
-                if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
-                    rc = ::linkat(s.folder, draft.c_str(), s.folder, s.name.c_str(), 0);
-                    if (rc == 0) ::unlinkat(s.folder, draft.c_str(), 0);
-                }
-                if (rc == 0) {
-                    result = TAKEN;
-                } else {
-                    if (errno == EEXIST) {
-                        result = EXISTS;
-                    } else {
-                        error = errno;
-                    }
-                    ::unlinkat(s.folder, draft.c_str(), 0);
-                }
-            }
-        }
-    } else {
-        int rc = ::renameat2(s.folder, draft.c_str(), s.folder, s.name.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
-            // No move that refuses to replace here: a new link fails on an
-            // existing name just the same.
-            rc = ::linkat(s.folder, draft.c_str(), s.folder, s.name.c_str(), 0);
-            if (rc == 0) ::unlinkat(s.folder, draft.c_str(), 0);
-        }
-        if (rc == 0) {
-            result = TAKEN;
-        } else {
-            if (errno == EEXIST) {
-                result = EXISTS;
-            } else {
-                error = errno;
-            }
-            ::unlinkat(s.folder, draft.c_str(), 0);
+            s.fd = -1;
         }
     }
+    // Else under a draft name of its own, moved to the lock file's name by a
+    // move that fails when the name exists.
+    if (named == Named::NO_WAY) {
+        const std::string draft = draftName(s.name);
+        s.fd = ::openat(s.folder, draft.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        LOCK_FILE_MODE);
+        if (s.fd < 0) {
+            named = fromErrno(error);
+        } else if (!markAndWrite(s.fd, s.marked, content, unmarkedContent)) {
+            named = Named::FAILED;
+            error = errno;
+        } else {
+            int rc = ::renameat2(s.folder, draft.c_str(), s.folder, s.name.c_str(), RENAME_NOREPLACE);
+            if (rc != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+                // No move that refuses to replace here: a new link fails on an
+                // existing name just the same.
+                rc = ::linkat(s.folder, draft.c_str(), s.folder, s.name.c_str(), 0);
+            }
+            named = rc == 0 ? Named::TAKEN : fromErrno(error);
+        }
+        if (s.fd >= 0) ::unlinkat(s.folder, draft.c_str(), 0);
+    }
+    Result result = named == Named::TAKEN ? TAKEN : named == Named::EXISTS ? EXISTS : FAILED;
     // Drafts of writers that died are swept when the lock is found taken.
     if (result == EXISTS) sweepDrafts(s.folder, s.name);
     struct stat info {};

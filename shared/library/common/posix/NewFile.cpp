@@ -24,22 +24,12 @@
 #include <cstring>
 
 #include "platform/NativePath.h"
+#include "posix/FileDescriptors.h"
 
 namespace Brolix {
 namespace platform {
 
 namespace {
-
-struct Place {
-    std::string folder;
-    std::string name;
-};
-
-Place placeOf(const std::string& native) {
-    const size_t slash = native.find_last_of('/');
-    if (slash == std::string::npos) return {".", native};
-    return {slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1)};
-}
 
 /// The permission bits a new file of this process gets: 0666 less the
 /// process's file-creation mask, read once from the kernel's account of the

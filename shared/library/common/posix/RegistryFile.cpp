@@ -15,6 +15,7 @@
 
 #include "platform/NativePath.h"
 #include "platform/NewFile.h"
+#include "posix/FileDescriptors.h"
 
 namespace Brolix {
 namespace platform {
@@ -92,20 +93,6 @@ void makeDirectories(const std::string& dir) {
     if (::stat(dir.c_str(), &st) == 0) return;
     makeDirectories(directoryOf(dir));
     ::mkdir(dir.c_str(), 0755);
-}
-
-bool writeAll(int fd, const std::string& content) {
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace

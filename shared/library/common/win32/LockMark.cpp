@@ -19,6 +19,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/NativePath.h"
+#include "win32/HandleIdentity.h"
 
 namespace Brolix {
 namespace platform {
@@ -27,13 +28,6 @@ namespace {
 
 constexpr DWORD CONTENT_LIMIT = 4096;
 
-bool identityOf(HANDLE file, FileIdentity& identity) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(file, &info)) return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
-    return true;
-}
 
 std::string readContent(HANDLE file) {
     std::string content(CONTENT_LIMIT, '\0');

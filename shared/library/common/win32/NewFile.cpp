@@ -17,19 +17,13 @@
 #include <sys/stat.h>
 
 #include "platform/NativePath.h"
+#include "win32/HandleIdentity.h"
 
 namespace Brolix {
 namespace platform {
 
 namespace {
 
-bool identityOf(HANDLE file, FileIdentity& identity) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(file, &info)) return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
-    return true;
-}
 
 /// Deletes the entry `path` only when it is the file `identity`: the entry is
 /// opened for deletion (a link as itself), checked, and marked for deletion
