@@ -358,6 +358,7 @@ void BuildConf::run(const std::string& buildListArgument) {
     m_records.resize(m_entries.size());
     for (size_t i = 0; i < m_entries.size(); ++i)
         m_records[i].path = m_configurationDir + m_entries[i].outputName;
+    for (const OutputRecord& record : m_records) m_outputKeys.push_back(outputKey(record.path));
     markSuperseded();
     if (debugLevel() == 5) reportPlan();
     debug(1, "Creating output files...");
@@ -390,7 +391,7 @@ std::string BuildConf::buildListShown() const {
 void BuildConf::markSuperseded() {
     // The last entry of each output decides its text; earlier ones are told.
     std::vector<std::pair<std::string, size_t>> keys;
-    for (size_t i = 0; i < m_entries.size(); ++i) keys.emplace_back(outputKey(m_records[i].path), i);
+    for (size_t i = 0; i < m_entries.size(); ++i) keys.emplace_back(m_outputKeys[i], i);
     std::stable_sort(keys.begin(), keys.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     m_superseded.assign(m_entries.size(), false);
@@ -851,9 +852,9 @@ void BuildConf::commitOutput(const BuildEntry& entry, const std::string& text, O
     }
     // A waiting commit holds its output's lock: an output written again (under
     // the same or another spelling) waits for the earlier commit.
-    if (m_batch && m_batch->size() > 0 && (m_batch->waits(outputPath) || index > 0)) {
+    if (m_batch && m_batch->size() > 0) {
         for (size_t k = 0; k < index; ++k) {
-            if (m_records[k].state == OutputState::Waiting && outputKey(m_records[k].path) == outputKey(outputPath)) {
+            if (m_records[k].state == OutputState::Waiting && m_outputKeys[k] == m_outputKeys[index]) {
                 commitWaitingOutputs();
                 break;
             }

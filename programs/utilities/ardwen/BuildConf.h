@@ -202,6 +202,8 @@ private:
 
     std::vector<BuildEntry> m_entries;
     std::vector<OutputRecord> m_records;
+    /// Each output's path in one spelling, to find one output named twice.
+    std::vector<std::string> m_outputKeys;
     BuildOptions m_options;
     std::vector<bool> m_superseded;
     bool m_fromStandardInput = false;
