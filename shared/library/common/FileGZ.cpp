@@ -17,6 +17,12 @@ namespace {
 /// zlib transfers at most an unsigned int at a time; larger requests go in
 /// pieces of this size.
 constexpr uint64_t GZ_PIECE = 1u << 30;
+/// Writes go to zlib in pieces smaller than its buffer (8 KiB), which it then
+/// copies into that buffer. A larger piece it compresses straight from the
+/// caller's memory, and when the system refuses the write (a full disk) zlib
+/// keeps pointing into that memory, which it reads again when the file is
+/// closed, long after the caller has let it go.
+constexpr uint64_t GZ_WRITE_PIECE = 4096;
 
 /// Pieces of the append copy and of readText.
 constexpr uint64_t COPY_PIECE = 1024;
@@ -331,7 +337,7 @@ uint64_t FileGZ::writeBytes(const char* buffer, uint64_t count) {
 uint64_t FileGZ::writeRaw(const char* buffer, uint64_t count) {
     uint64_t total = 0;
     while (total < count) {
-        const unsigned piece = static_cast<unsigned>(std::min(count - total, GZ_PIECE));
+        const unsigned piece = static_cast<unsigned>(std::min(count - total, GZ_WRITE_PIECE));
         const int written = gzwrite(m_handle, buffer + total, piece);
         if (written <= 0) {
             // What zlib could not write is gone: the file cannot become whole.
