@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -118,10 +120,18 @@ TEST(CommitBatchTest, AFailedCommitIsToldAndTheOthersGoOn) {
         CommitBatch batch;
         batch.add(written(new FilePlain(bad), "new"), record);
         batch.add(written(new FilePlain(good), "good"), record);
-        // A directory where the first target was is never moved aside.
-        ASSERT_TRUE(fs::remove(bad));
-        ASSERT_TRUE(fs::create_directory(bad));
-        writeAll(bad + "/inside", "x");
+        std::unique_ptr<std::ifstream> reader;
+        if (test::openFilesBlockReplacement()) {
+            // A reader holds the first target open, and the system refuses to
+            // replace it.
+            reader.reset(new std::ifstream(bad, std::ios::binary));
+            ASSERT_TRUE(reader->is_open());
+        } else {
+            // A directory where the first target was is never moved aside.
+            ASSERT_TRUE(fs::remove(bad));
+            ASSERT_TRUE(fs::create_directory(bad));
+            writeAll(bad + "/inside", "x");
+        }
         batch.commit();
     }
     setRetrySleeper(previous);
