@@ -60,7 +60,7 @@ bool BasicFile::open(const std::string& path, uint32_t mode) {
     return adopt(platform::openStream(path, STREAM_MODES[mode]), path, mode);
 }
 
-bool BasicFile::create(const std::string& path, uint32_t mode) {
+bool BasicFile::mayCreate(uint32_t mode) {
     m_error = BF_NONE;
     if (!isClosed()) {
         m_error = BF_IS_OPEN;
@@ -70,20 +70,15 @@ bool BasicFile::create(const std::string& path, uint32_t mode) {
         m_error = BF_BAD_MODE;
         return false;
     }
-    return adopt(platform::createStream(path, STREAM_MODES[mode]), path, mode);
+    return true;
+}
+
+bool BasicFile::create(const std::string& path, uint32_t mode) {
+    return mayCreate(mode) && adopt(platform::createStream(path, STREAM_MODES[mode]), path, mode);
 }
 
 bool BasicFile::openNew(platform::NewFile& file, uint32_t mode) {
-    m_error = BF_NONE;
-    if (!isClosed()) {
-        m_error = BF_IS_OPEN;
-        return false;
-    }
-    if (mode == MODE_CLOSED || mode == MODE_READ || mode > MODE_READ_APPEND) {
-        m_error = BF_BAD_MODE;
-        return false;
-    }
-    return adopt(file.stream(STREAM_MODES[mode]), file.path(), mode);
+    return mayCreate(mode) && adopt(file.stream(STREAM_MODES[mode]), file.path(), mode);
 }
 
 bool BasicFile::adopt(std::FILE* stream, const std::string& path, uint32_t mode) {

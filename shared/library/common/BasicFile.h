@@ -110,6 +110,9 @@ public:
     const std::string& getPath() const { return m_path; }
 
 private:
+    /// The checks of create and openNew: the object is closed and `mode` is a
+    /// writable mode (BF_IS_OPEN, BF_BAD_MODE otherwise).
+    bool mayCreate(uint32_t mode);
     /// The common part of open and create: takes over `stream` and measures it.
     bool adopt(std::FILE* stream, const std::string& path, uint32_t mode);
     bool readable() const;

@@ -89,40 +89,30 @@ static int strikes(const char* call, const char* path) {
 
 #define NEXT(name, type) ((type)dlsym(RTLD_NEXT, name))
 
-/* 1 when a flush must not be made (the action "skip"). */
-static int skipped(void) { return strcmp(g_action, "skip") == 0; }
-
-int fsync(int fd) {
+/* The fault of a flush call on `fd`: -1 (errno EIO) for "fail", 0 for "skip"
+ * (the call is not made), 1 when the call is to be made. */
+static int flushFault(int fd) {
     char path[PATH_MAX];
     descriptorPath(fd, path, sizeof path);
-    if (strikes("fsync", path)) {
-        if (skipped()) return 0;
-        errno = EIO;
-        return -1;
-    }
-    return NEXT("fsync", int (*)(int))(fd);
+    if (!strikes("fsync", path)) return 1;
+    if (strcmp(g_action, "skip") == 0) return 0;
+    errno = EIO;
+    return -1;
+}
+
+int fsync(int fd) {
+    const int fault = flushFault(fd);
+    return fault <= 0 ? fault : NEXT("fsync", int (*)(int))(fd);
 }
 
 int fdatasync(int fd) {
-    char path[PATH_MAX];
-    descriptorPath(fd, path, sizeof path);
-    if (strikes("fsync", path)) {
-        if (skipped()) return 0;
-        errno = EIO;
-        return -1;
-    }
-    return NEXT("fdatasync", int (*)(int))(fd);
+    const int fault = flushFault(fd);
+    return fault <= 0 ? fault : NEXT("fdatasync", int (*)(int))(fd);
 }
 
 int syncfs(int fd) {
-    char path[PATH_MAX];
-    descriptorPath(fd, path, sizeof path);
-    if (strikes("fsync", path)) {
-        if (skipped()) return 0;
-        errno = EIO;
-        return -1;
-    }
-    return NEXT("syncfs", int (*)(int))(fd);
+    const int fault = flushFault(fd);
+    return fault <= 0 ? fault : NEXT("syncfs", int (*)(int))(fd);
 }
 
 
