@@ -25,6 +25,8 @@
 //
 // Exit status: 0 done; 20 + the FL code of a FileException (its description
 // on standard error); 1 another failure; 2 wrong usage.
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -79,17 +81,24 @@ void appendGz(const std::string& path, const std::string& text, uint16_t extra) 
     file.close();
 }
 
-/// Runs `step` until it gets past a lock held by another writer.
+/// Runs `step` until it gets past a lock held by another writer. The pause
+/// between two tries doubles up to 20 ms: writers that only poll must leave the
+/// holder room (under Wine every try is a round of calls to the one server all
+/// processes share, and thousands a second starve the holder). A lock that
+/// stays for two minutes is reported like any other failure.
 template <typename Step>
 void untilUnlocked(Step step) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    std::chrono::microseconds pause(200);
     for (;;) {
         try {
             step();
             return;
         } catch (const FileException& e) {
-            if (!retryable(e)) throw;
+            if (!retryable(e) || std::chrono::steady_clock::now() > giveUp) throw;
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(20000));
     }
 }
 
