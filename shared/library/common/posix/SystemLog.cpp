@@ -1,8 +1,8 @@
 // The journal through libsystemd (sd_journal_sendv: the native protocol, one
 // datagram to /run/systemd/journal/socket, values with a line end in the
 // protocol's binary form); where that socket is missing, syslog through the C
-// library (/dev/log). libsystemd reports a missing journal as success, so the
-// socket is looked for before each record.
+// library (/dev/log). libsystemd reports a missing journal as success, and
+// syslog a missing /dev/log, so the sockets are looked for before each record.
 #include "platform/SystemLog.h"
 
 #include <sys/stat.h>
@@ -23,10 +23,11 @@ namespace platform {
 namespace {
 
 const char JOURNAL_SOCKET[] = "/run/systemd/journal/socket";
+const char SYSLOG_SOCKET[] = "/dev/log";
 
-bool journalRuns() {
+bool isSocket(const char* path) {
     struct stat status;
-    return ::stat(JOURNAL_SOCKET, &status) == 0 && S_ISSOCK(status.st_mode);
+    return ::stat(path, &status) == 0 && S_ISSOCK(status.st_mode);
 }
 
 }  // namespace
@@ -60,7 +61,7 @@ bool SystemLog::write(const SystemLogRecord& record, std::string& error) {
         parts[i].iov_base = const_cast<char*>(lines[i].data());
         parts[i].iov_len = lines[i].size();
     }
-    if (journalRuns()) {
+    if (isSocket(JOURNAL_SOCKET)) {
         const int result = sd_journal_sendv(parts.data(), static_cast<int>(parts.size()));
         if (result < 0) {
             error = std::string("the journal refused the entry: ") + std::strerror(-result);
@@ -70,6 +71,13 @@ bool SystemLog::write(const SystemLogRecord& record, std::string& error) {
         return true;
     }
 
+    // The C library's syslog drops a record without a word when nothing
+    // listens: a system without either socket has no log to write to.
+    if (!isSocket(SYSLOG_SOCKET)) {
+        error = std::string("no system log runs here (neither ") + JOURNAL_SOCKET + " nor " + SYSLOG_SOCKET +
+                " is a socket)";
+        return false;
+    }
     std::string text = record.message;
     for (const auto& field : record.fields) text += " " + field.first + "=" + field.second;
     if (!m_data->syslogOpen || m_data->syslogTag != identifier) {
