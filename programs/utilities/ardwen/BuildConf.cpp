@@ -886,8 +886,13 @@ void BuildConf::commitOutput(const BuildEntry& entry, const std::string& text, O
                 }
                 FileException e(*failure);
                 e.addLocation("BuildConf.cpp", 240);
-                outputNotWritten(*waiting, e.codeText(),
-                                 ": " + e.describe() + likelyReason(outputPath, e.code()));
+                // A failed flush of the folder comes after the replacement: the
+                // file holds its new content, which a crash may still take back.
+                const std::string reason = e.code() == FileException::FL_FLUSH
+                                               ? "; it holds its new content, but its folder could not be flushed "
+                                                 "to the disk, so a crash may bring back the old file"
+                                               : likelyReason(outputPath, e.code());
+                outputNotWritten(*waiting, e.codeText(), ": " + e.describe() + reason);
             });
             return;
         }

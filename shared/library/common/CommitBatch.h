@@ -31,7 +31,9 @@ namespace Brolix {
 class CommitBatch {
 public:
     /// Told the outcome of one file: null when it was committed, else the
-    /// failure (FL_CANNOT_CLOSE or FL_RENAME, as close would throw).
+    /// failure: FL_CANNOT_CLOSE or FL_RENAME, as close would throw; FL_FLUSH
+    /// when the file was replaced but its folder could not be flushed;
+    /// FL_IS_CLOSED when its writer closed or discarded it meanwhile.
     using Outcome = std::function<void(const FileException* failure)>;
 
     /// Commits wait until `limit` files wait (each holds its lock file and its

@@ -84,14 +84,15 @@ protected:
     std::string fake() const { return m_root + "/etc/passwd"; }
 
     /// Runs ardwen as root on the build list; with a non-empty `fault`, under
-    /// the fault injector. Returns the exit status (128 + the signal).
-    int runArdwen(const std::string& fault = std::string()) {
+    /// the fault injector; with `errors`, its standard error goes to that file.
+    /// Returns the exit status (128 + the signal).
+    int runArdwen(const std::string& fault = std::string(), const std::string& errors = std::string()) {
         const pid_t pid = ::fork();
         if (pid == 0) {
             const int quiet = ::open("/dev/null", O_RDWR);
             ::dup2(quiet, 0);
             ::dup2(quiet, 1);
-            ::dup2(quiet, 2);
+            ::dup2(errors.empty() ? quiet : ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
             ::clearenv();
             ::setenv("BROLIX_REGISTRY", (m_root + "/inst/registry.reg").c_str(), 1);
             ::setenv("PATH", "/usr/bin:/bin", 1);
@@ -257,6 +258,22 @@ TEST_F(LocalAttacks, AFlushThatFailsAtTheCommitIsReported) {
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
     EXPECT_EQ(runArdwen(), 0);
     EXPECT_EQ(readFile(output()), kNew);
+}
+
+// The output is replaced, but its folder cannot be flushed afterwards: the
+// run fails (the new entry may not survive a crash) and says that the file
+// already holds its new content.
+TEST_F(LocalAttacks, AFolderThatCannotBeFlushedIsReportedWithTheTruth) {
+    writeFile(output(), kOld, 0600);
+    const std::string errors = m_root + "/etc/errors.txt";
+    EXPECT_EQ(runArdwen("fail:fsync:" + conf(), errors), 7);
+    EXPECT_EQ(readFile(output()), kNew);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    const std::string said = readFile(errors);
+    EXPECT_NE(said.find("it holds its new content, but its folder could not be flushed to the disk, so a crash may "
+                        "bring back the old file"),
+              std::string::npos)
+        << said;
 }
 
 }  // namespace
