@@ -31,6 +31,13 @@ bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
+std::string fileProblem(const std::string& path) {
+    if (!exists(path) || mayWriteFile(path)) return std::string();
+    const int error = errno;
+    return std::string(error == EACCES ? "the file is read-only: " : "the file cannot be written: ") +
+           std::strerror(error);
+}
+
 }  // namespace
 
 bool SystemProbe::isTerminal(std::FILE* stream) { return stream != nullptr && terminal(fileNumber(stream)); }
@@ -45,12 +52,11 @@ std::string SystemProbe::writeProblem(const std::string& path) {
         return "the folder " + (end > 0 ? folder : std::string("./")) + " cannot be written: " +
                std::strerror(error);
     }
-    if (exists(path) && !mayWriteFile(path)) {
-        const int error = errno;
-        return std::string(error == EACCES ? "the file is read-only: " : "the file cannot be written: ") +
-               std::strerror(error);
-    }
-    return std::string();
+    return fileProblem(path);
+}
+
+std::string SystemProbe::appendProblem(const std::string& path) {
+    return exists(path) ? fileProblem(path) : writeProblem(path);
 }
 
 }  // namespace Brolix

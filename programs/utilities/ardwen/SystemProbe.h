@@ -19,6 +19,10 @@ public:
     /// denied", "the file is read-only: Permission denied"; "" when the system
     /// sees no obstacle in the folder or the file.
     static std::string writeProblem(const std::string& path);
+    /// Why the file `path` could not be appended to in place: a file that
+    /// exists needs only itself to be writable, its folder may be closed; one
+    /// that does not exist is made in its folder, as writeProblem tells.
+    static std::string appendProblem(const std::string& path);
 };
 
 }  // namespace Brolix

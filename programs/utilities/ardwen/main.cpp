@@ -193,7 +193,8 @@ std::string debugLogProblem(const std::string& logPath) {
     if (!existing.empty() && fs::exists(existing, error) && !fs::is_directory(existing, error)) {
         problem = existing.string() + " is not a folder";
     } else if (existing == log.parent_path()) {
-        problem = SystemProbe::writeProblem(log.string());
+        // The log is appended to in place: a file that exists needs no more.
+        problem = SystemProbe::appendProblem(log.string());
     } else if (!existing.empty()) {
         problem = SystemProbe::writeProblem((existing / "Log").string());
     }

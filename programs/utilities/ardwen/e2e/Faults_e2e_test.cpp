@@ -268,6 +268,38 @@ TEST_F(ArdwenEndToEnd, ReadOnlyFileAndFolderAreNotWritten) {
                                       : "ardwen: 2 of 3 configuration files could not be written\n")));
 }
 
+// The debug log is appended to in place: a log file that may be written, in a
+// folder that may not, is written, and nothing is said about it.
+TEST_F(ArdwenEndToEnd, ALogFileThatMayBeWrittenInAClosedFolderIsWrittenWithoutAWord) {
+    writeSmallInstallation();
+    write("conf/build.lst", "\"fine.conf\" { \"xml/c.xml\" }\n");
+    write("Log/ArdwenDebugLog.log", "");
+    // Root may write anything: the program runs as an ordinary user then.
+    const bool asNobody = geteuid() == 0;
+    const uid_t nobody = 65534;
+    if (asNobody) {
+        chmod(root.c_str(), 0755);
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            if (lchown(entry.path().c_str(), nobody, nobody) != 0) FAIL() << "cannot hand over " << entry.path();
+        }
+    }
+    fs::permissions(root + "Log", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                      fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    Start start;
+    if (asNobody) {
+        start.beforeExec = [=]() {
+            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(126);
+        };
+    }
+    RunResult r = run({"--debug=1", "--installdir=" + root, root + "conf/build.lst"}, start);
+    fs::permissions(root + "Log", fs::perms::owner_all);
+    if (r.exitCode == 126) GTEST_SKIP() << "cannot run as an ordinary user here";
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile(root + "conf/fine.conf"), cExpected);
+    EXPECT_NE(readFile(root + "Log/ArdwenDebugLog.log"), "");
+}
+
 TEST_F(ArdwenEndToEnd, RepeatedBuildsWithAPollingReaderShowNoPartialFile) {
     // Two builds of one file that alternate; a reader in another process reads
     // it whole, again and again, and must only ever find one of the two texts.
