@@ -27,6 +27,7 @@
 #include "platform/FileSystem.h"
 #include "platform/NativePath.h"
 #include "platform/Registry.h"
+#include "platform/StopRequest.h"
 #include "platform/Stream.h"
 
 namespace Brolix {
@@ -353,6 +354,10 @@ BuildConf::BuildConf(SmartPointer<LoggerUnit> logger, const std::string& buildLi
 void BuildConf::run(const std::string& buildListArgument) {
     debug(2, "Building configuration files...");
     readBuildList(buildListArgument);
+    if (m_entries.empty() && stopRequested()) {
+        reportInterruption();
+        return;
+    }
     if (m_entries.empty())
         endWithFatal(MSG_EMPTY_PLAN, ParamStream(), EXIT_EMPTY_PLAN, "", Told{buildListShown(), ""});
     m_records.resize(m_entries.size());
@@ -494,12 +499,11 @@ void BuildConf::readBuildList(const std::string& argument) {
         m_buildListName = "-";
         debug(4, "Reading file \"%s\"...", std::string("-"));
         std::string text;
-        char piece[4096];
-        size_t got = 0;
-        while ((got = std::fread(piece, 1, sizeof piece, stdin)) > 0) text.append(piece, got);
-        if (std::ferror(stdin))
+        if (!platform::readStandardInput(text))
             endWithFatal(MSG_BUILD_LIST_UNREADABLE, ParamStream().addText("-").addText("Unknown"),
                          EXIT_BUILD_LIST_READ, "", Told{buildListShown(), ": reading failed"});
+        // A list cut short by a stop request is no plan: nothing is built.
+        if (stopRequested()) return;
         parseBuildList(text);
         debug(3, "Finished reading configuration.");
         return;

@@ -452,6 +452,47 @@ TEST_F(Interruption, AStopRequestEndsTheBuildCleanly) {
     }
 }
 
+// A build list that comes through a pipe whose writer stalls: a stop request
+// ends the wait for it, and nothing is built.
+TEST_F(Interruption, AStopRequestEndsTheWaitForABuildListOnStandardInput) {
+    writeSmallInstallation();
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    Start start;
+    start.beforeExec = [input]() {
+        if (dup2(input[0], 0) < 0) _exit(123);
+        close(input[0]);
+        close(input[1]);
+    };
+    const pid_t pid = startArdwen({"--installdir=" + root, "-"}, start);
+    close(input[0]);
+    // Waits until the program waits in its read of standard input (system call
+    // 0 on descriptor 0); a system that does not show it cannot run the test.
+    const std::string syscallFile = "/proc/" + std::to_string(pid) + "/syscall";
+    bool waiting = false;
+    for (int i = 0; i < 2000 && !waiting; ++i) {
+        waiting = readFile(syscallFile).rfind("0 0x0 ", 0) == 0;
+        if (!waiting) usleep(5000);
+    }
+    if (!waiting) {
+        close(input[1]);
+        waitExit(pid);
+        GTEST_SKIP() << "cannot see the program wait for its input here";
+    }
+    kill(pid, SIGINT);
+    // A program that went on waiting would read the end of its input once the
+    // pipe closes, and then end for its empty plan, not as interrupted.
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 1000 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i) usleep(5000);
+    close(input[1]);
+    if (ended != pid) ended = waitpid(pid, &status, 0);
+    ASSERT_EQ(ended, pid);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), 130);
+    EXPECT_EQ(readFile(errPath()), "ardwen: the build was interrupted before its end; written: none; not written: none\n");
+    EXPECT_FALSE(fs::exists(root + "conf/a.conf"));
+}
+
 TEST_F(Interruption, ProgressShowsOnATerminalOnly) {
     std::vector<std::string> outputs;
     writeFortyOutputs(this, outputs, &Interruption::write);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 namespace Brolix {
 namespace platform {
@@ -14,6 +15,11 @@ namespace platform {
 /// When the console is closed or the system shuts down, the system allows the
 /// program only a few seconds before it ends it anyway.
 void watchStopRequests(std::atomic<int>* flag);
+
+/// Reads standard input to its end and appends it to `text`. A stop request
+/// that comes while the read waits for input ends the read (the flag tells the
+/// caller); false when the input cannot be read.
+bool readStandardInput(std::string& text);
 
 }  // namespace platform
 }  // namespace Brolix

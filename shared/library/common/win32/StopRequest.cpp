@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 namespace Brolix {
 namespace platform {
 
@@ -30,6 +32,16 @@ BOOL WINAPI onControlEvent(DWORD event) {
 void watchStopRequests(std::atomic<int>* flag) {
     g_flag = flag;
     ::SetConsoleCtrlHandler(onControlEvent, TRUE);
+}
+
+bool readStandardInput(std::string& text) {
+    // Through the C runtime, which turns the console's and pipes' line ends as
+    // it does for every reader of standard input. A read that waits is not
+    // ended by a stop request here.
+    char piece[4096];
+    size_t got = 0;
+    while ((got = std::fread(piece, 1, sizeof piece, stdin)) > 0) text.append(piece, got);
+    return std::ferror(stdin) == 0;
 }
 
 }  // namespace platform
