@@ -654,6 +654,7 @@ TEST_F(FilePlainTest, TheFolderIsFlushedAfterEveryReplacement) {
 // lock file and temporary file need no longer a name than "name.lock".
 TEST_F(FilePlainTest, ATargetWithAPathOfNearly260CharactersIsUpdated) {
     std::string path = dir.file("");
+    if (path.size() >= 240) GTEST_SKIP() << "the test's folder alone is " << path.size() << " characters long";
     path += std::string(250 - path.size(), 'x');
     writeAll(path, "earlier");
     FilePlain file(path);
