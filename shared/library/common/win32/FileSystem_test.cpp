@@ -348,6 +348,8 @@ TEST(Win32FileSystemTest, DeviceNamesAreKnownWhateverTheirFolderAndExtension) {
         {"conout$", true},       {"com0", false},         {"com10", false},
         {"null", false},         {"nul_", false},         {"console.conf", false},
         {"C:\\nul\\out.conf", false}, {"a.nul", false},   {"", false},
+        {"COM\xC2\xB9.conf", true}, {"lpt\xC2\xB3", true}, {"com\xB2", true},
+        {"com\xC2\xB4", false}, {"com\xC2", false},
     };
     for (const auto& c : cases) EXPECT_EQ(isDeviceName(c.path), c.device) << c.path;
     // The system agrees: in any folder, with any extension, the null device
