@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 
 namespace Brolix {
@@ -30,8 +31,17 @@ ServiceState* g_service = nullptr;
 // control calls.
 std::mutex g_reportMutex;
 
-void report(DWORD state) {
+// Reports `state` (with the work's `result` when it is SERVICE_STOPPED). The
+// manager takes nothing after "stopped", and a stop that is pending does not
+// go back to "running": a state that would come out of order is not reported.
+void report(DWORD state, int result = 0) {
     std::lock_guard<std::mutex> hold(g_reportMutex);
+    const DWORD current = g_service->status.dwCurrentState;
+    if (current == SERVICE_STOPPED || (current == SERVICE_STOP_PENDING && state != SERVICE_STOPPED)) return;
+    if (state == SERVICE_STOPPED && result != 0) {
+        g_service->status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        g_service->status.dwServiceSpecificExitCode = static_cast<DWORD>(result);
+    }
     g_service->status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     g_service->status.dwCurrentState = state;
     g_service->status.dwControlsAccepted =
@@ -63,11 +73,7 @@ void WINAPI serviceMain(DWORD, LPSTR*) {
     g_service->started = true;
     report(SERVICE_START_PENDING);
     g_service->result = (*g_service->work)(g_service->stop, [] { report(SERVICE_RUNNING); });
-    if (g_service->result != 0) {
-        g_service->status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-        g_service->status.dwServiceSpecificExitCode = static_cast<DWORD>(g_service->result);
-    }
-    report(SERVICE_STOPPED);
+    report(SERVICE_STOPPED, g_service->result);
 }
 
 }  // namespace
