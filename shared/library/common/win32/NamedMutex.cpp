@@ -18,9 +18,13 @@
 // The name. Guards are the whole machine's, so the mutex lives in the "Global\"
 // namespace, which every session shares (a service in session 0 and a program in
 // a user's session meet there). A bare name would be the session's own. When
-// the account may not make objects there (creating is denied and no mutex of the
-// name exists), the session's namespace is used instead: the guard then excludes
-// the programs of this session only. Any other refusal fails the lock.
+// the account may not make objects there at all (asked once per process, by
+// making a mutex of a name of its own there), the session's namespace is used
+// instead: the guard then excludes only the programs that fell back the same
+// way. Otherwise a refusal of a guard's name is always a holder in another
+// account (deciding by the name itself would let a holder that lets go in that
+// instant send this process into the session's namespace beside the next
+// holder). Any other refusal fails the lock.
 //
 // Guards are named after files, and Windows file names ignore letter case, so
 // the name is folded to upper case the way the system folds file names
@@ -33,6 +37,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace Brolix {
@@ -41,6 +46,19 @@ namespace platform {
 namespace {
 
 const wchar_t GLOBAL_PREFIX[] = L"Global\\";
+
+/// Whether this process may make objects in the global namespace.
+bool mayCreateGlobal() {
+    static const bool may = [] {
+        const std::wstring probe =
+            std::wstring(GLOBAL_PREFIX) + L"BROLIX_GUARD_PROBE_" + std::to_wstring(::GetCurrentProcessId());
+        const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, probe.c_str());
+        if (mutex == nullptr) return ::GetLastError() != ERROR_ACCESS_DENIED;
+        ::CloseHandle(mutex);
+        return true;
+    }();
+    return may;
+}
 
 // The name as the system knows it, without its namespace; empty when the
 // name cannot be read in the active code page.
@@ -84,21 +102,9 @@ NamedMutex::Result NamedMutex::tryLock() {
     State& s = *m_state;
     if (s.mutex != nullptr) return ACQUIRED;
     if (!s.readable) return FAILED;
-    const std::wstring global = GLOBAL_PREFIX + s.name;
-    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, global.c_str());
-    if (mutex == nullptr) {
-        if (::GetLastError() != ERROR_ACCESS_DENIED) return FAILED;
-        // Refused: either a holder in another account made the mutex, or this
-        // account may not make objects in the global namespace at all.
-        const HANDLE existing = ::OpenMutexW(SYNCHRONIZE, FALSE, global.c_str());
-        if (existing != nullptr) {
-            ::CloseHandle(existing);
-            return BUSY;
-        }
-        if (::GetLastError() != ERROR_FILE_NOT_FOUND) return BUSY;
-        mutex = ::CreateMutexW(nullptr, TRUE, s.name.c_str());
-        if (mutex == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED ? BUSY : FAILED;
-    }
+    const std::wstring name = mayCreateGlobal() ? GLOBAL_PREFIX + s.name : s.name;
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, name.c_str());
+    if (mutex == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED ? BUSY : FAILED;
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         ::CloseHandle(mutex);
         return BUSY;
