@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <vector>
 
 #include "platform/NativePath.h"
@@ -203,15 +205,79 @@ bool deleteFile(const std::string& path) {
     return true;
 }
 
+namespace {
+
+/// The owner of the entry `native` itself (a link as the link), copied into
+/// `owner`; false when it cannot be read.
+bool ownerOf(const std::string& native, std::vector<BYTE>& owner) {
+    const HANDLE entry =
+        ::CreateFileA(native.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (entry == INVALID_HANDLE_VALUE) return false;
+    PSID sid = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const bool read = ::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid, nullptr, nullptr,
+                                        nullptr, &descriptor) == ERROR_SUCCESS &&
+                      sid != nullptr && ::IsValidSid(sid);
+    if (read) owner.assign(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + ::GetLengthSid(sid));
+    if (descriptor != nullptr) ::LocalFree(descriptor);
+    ::CloseHandle(entry);
+    return read;
+}
+
+bool isWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
+    BYTE known[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof known;
+    return ::CreateWellKnownSid(type, nullptr, known, &size) && ::EqualSid(sid, known);
+}
+
+bool isProcessUser(PSID sid) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    std::vector<BYTE> buffer(256);
+    DWORD needed = 0;
+    bool same = false;
+    if (!::GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &needed) &&
+        ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        buffer.resize(needed);
+    }
+    if (::GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &needed))
+        same = ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != 0;
+    ::CloseHandle(token);
+    return same;
+}
+
+/// A link is followed only when this process's account, the administrators,
+/// the system or the owner of the folder it sits in made it.
+bool trustedLink(const std::string& native) {
+    std::vector<BYTE> owner;
+    if (!ownerOf(native, owner)) return false;
+    const PSID sid = owner.data();
+    if (isProcessUser(sid) || isWellKnown(sid, WinBuiltinAdministratorsSid) || isWellKnown(sid, WinLocalSystemSid))
+        return true;
+    const size_t separator = native.find_last_of("\\/");
+    const std::string folder = separator == std::string::npos ? "." : native.substr(0, separator + 1);
+    std::vector<BYTE> folderOwner;
+    return ownerOf(folder, folderOwner) && ::EqualSid(sid, folderOwner.data());
+}
+
+}  // namespace
+
 // A name that is itself a reparse point (a symbolic link) leads to the file the
 // system opens through it: the handle's final path (GetFinalPathNameByHandleA),
 // without the "\\?\" form the call gives it, so that an update through the
 // link replaces the file it leads to and the link stays. A link that leads to
-// no file, and every other name, is taken as named.
+// no file, and every other name, is taken as named; a link that another account
+// planted gives "" (only the link under the name is judged: the system follows
+// the rest of a chain by itself).
 std::string resolveLinks(const std::string& path) {
     const std::string native = toNativePath(path);
     const DWORD attributes = ::GetFileAttributesA(native.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return path;
+    if (!trustedLink(native)) {
+        fail(ERROR_ACCESS_DENIED);
+        return std::string();
+    }
     const HANDLE file = ::CreateFileA(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return path;
