@@ -1,5 +1,7 @@
 #include "RunReport.h"
 
+#include <cstdint>
+
 #include "FileBase.h"
 #include "FileException.h"
 #include "FileFactory.h"
@@ -97,7 +99,9 @@ std::string RunReport::toJson() const {
     json += outputs.empty() ? "],\n" : "\n  ],\n";
     json += "  \"error\": " + (error.empty() ? std::string("null") : jsonString(error)) + ",\n";
     json += "  \"interrupted\": " + (interruptedBy.empty() ? std::string("null") : jsonString(interruptedBy)) + ",\n";
-    json += "  \"exitStatus\": " + std::to_string(exitStatus) + "\n";
+    // As the system gives it to the caller: Windows' statuses are unsigned
+    // (3221225786 for Ctrl+C, not -1073741510).
+    json += "  \"exitStatus\": " + std::to_string(static_cast<uint32_t>(exitStatus)) + "\n";
     return json + "}\n";
 }
 

@@ -25,7 +25,8 @@ public:
     /// The line standard error was told about the fatal failure that ended the
     /// run (without "ardwen: "); "" when there was none.
     std::string error;
-    /// "SIGINT", "SIGTERM" or "console" when a stop request ended the run.
+    /// "SIGINT" or "SIGTERM" when a stop request ended the run (the console's
+    /// events on Windows count as "SIGINT").
     std::string interruptedBy;
     int exitStatus = 0;
 

@@ -71,6 +71,10 @@ TEST(RunReportTest, TheDocumentNamesEveryOutput) {
               "  \"interrupted\": \"SIGTERM\",\n"
               "  \"exitStatus\": 143\n"
               "}\n");
+
+    // Windows' status for Ctrl+C, as the caller of the program sees it.
+    report.exitStatus = static_cast<int>(0xC000013Au);
+    EXPECT_NE(report.toJson().find("  \"exitStatus\": 3221225786\n}\n"), std::string::npos) << report.toJson();
 }
 
 }  // namespace
