@@ -136,5 +136,14 @@ std::string fileHolder(const std::string& path);
 /// "Aux .txt"); on Linux no name is (devices live under /dev, by path).
 bool isDeviceName(const std::string& path);
 
+/// 0 when this account may write the file at `nativePath` (native form), or with
+/// `folder` make and remove names in that folder; else the system's reason as an
+/// errno value (ENOENT when it does not exist). Windows tells only about the
+/// read-only attribute of files this way; a folder always answers 0 there.
+int writeAccess(const std::string& nativePath, bool folder);
+
+/// True when something exists at `nativePath` (native form).
+bool existsNative(const std::string& nativePath);
+
 }  // namespace platform
 }  // namespace Brolix

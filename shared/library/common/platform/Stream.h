@@ -35,5 +35,8 @@ bool seekStream(std::FILE* stream, int64_t offset, int whence);
 /// The stream's position; -1 when the system cannot tell.
 int64_t tellStream(std::FILE* stream);
 
+/// True when `stream` is a terminal (a console window on Windows).
+bool isTerminal(std::FILE* stream);
+
 }  // namespace platform
 }  // namespace Brolix

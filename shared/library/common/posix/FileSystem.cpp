@@ -284,5 +284,11 @@ bool fileIdentity(const std::string& path, FileIdentity& identity, bool followLi
 
 uint32_t lastError() { return t_lastError; }
 
+int writeAccess(const std::string& nativePath, bool folder) {
+    return ::access(nativePath.c_str(), folder ? W_OK | X_OK : W_OK) == 0 ? 0 : errno;
+}
+
+bool existsNative(const std::string& nativePath) { return ::access(nativePath.c_str(), F_OK) == 0; }
+
 }  // namespace platform
 }  // namespace Brolix

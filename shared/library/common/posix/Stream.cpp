@@ -40,5 +40,7 @@ bool seekStream(std::FILE* stream, int64_t offset, int whence) {
 
 int64_t tellStream(std::FILE* stream) { return static_cast<int64_t>(::ftello(stream)); }
 
+bool isTerminal(std::FILE* stream) { return stream != nullptr && ::isatty(::fileno(stream)) != 0; }
+
 }  // namespace platform
 }  // namespace Brolix

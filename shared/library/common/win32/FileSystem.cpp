@@ -11,6 +11,9 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <io.h>
+
+#include <cerrno>
 
 #include <vector>
 
@@ -345,6 +348,13 @@ bool fileIdentity(const std::string& path, FileIdentity& identity, bool followLi
 }
 
 uint32_t lastError() { return t_lastError; }
+
+int writeAccess(const std::string& nativePath, bool folder) {
+    if (folder) return 0;
+    return ::_access(nativePath.c_str(), 2) == 0 ? 0 : errno;
+}
+
+bool existsNative(const std::string& nativePath) { return ::_access(nativePath.c_str(), 0) == 0; }
 
 }  // namespace platform
 }  // namespace Brolix

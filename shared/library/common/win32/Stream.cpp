@@ -71,5 +71,7 @@ int64_t tellStream(std::FILE* stream) {
     return static_cast<int64_t>(::_ftelli64(stream));
 }
 
+bool isTerminal(std::FILE* stream) { return stream != nullptr && ::_isatty(::_fileno(stream)) != 0; }
+
 }  // namespace platform
 }  // namespace Brolix
